@@ -1,0 +1,1 @@
+# URL, header list and HTTP sources.

@@ -1,0 +1,1 @@
+# Socket stack, connection and data path sources.

@@ -1,0 +1,135 @@
+// Persistent objects, the component ownership model, streams and the string
+// list of the class library.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "SysUtils.h"
+
+class TPersistent {
+public:
+    TPersistent() = default;
+    TPersistent(const TPersistent&) = delete;
+    TPersistent& operator=(const TPersistent&) = delete;
+    virtual ~TPersistent() = default;
+    virtual const char* ClassName() const { return "TPersistent"; }
+};
+
+enum class TOperation { opInsert, opRemove };
+
+// A component is owned by at most one other component, which destroys it.
+// Components that asked for free notification are told, through
+// Notification(c, opRemove), when c is destroyed. Owned components are held
+// by raw pointer on purpose: the owner is what frees them.
+class TComponent : public TPersistent {
+public:
+    explicit TComponent(TComponent* owner);
+    ~TComponent() override;
+    const char* ClassName() const override { return "TComponent"; }
+
+    TComponent* Owner() const { return owner_; }
+    const AnsiString& Name() const { return name_; }
+    void SetName(AnsiString name) { name_ = std::move(name); }
+    int32_t Tag() const { return tag_; }
+    void SetTag(int32_t tag) { tag_ = tag; }
+
+    int ComponentCount() const { return static_cast<int>(components_.size()); }
+    TComponent* Components(int index) const { return components_.at(index); }
+    TComponent* FindComponent(const AnsiString& name) const;
+
+    // Asks for a Notification call on this component when `other` is destroyed
+    // (and the other way round, as the class library does).
+    void FreeNotification(TComponent* other);
+    void RemoveFreeNotification(TComponent* other);
+
+    // Frees the owned components, the last inserted first.
+    void DestroyComponents();
+
+    bool Destroying() const { return destroying_; }
+
+protected:
+    // Called with opInsert/opRemove for owned components and with opRemove
+    // for components this one registered with through FreeNotification.
+    virtual void Notification(TComponent* component, TOperation operation);
+
+private:
+    void InsertComponent(TComponent* component);
+    void RemoveComponent(TComponent* component);
+    void RemoveNotifyLink(TComponent* other);
+
+    TComponent* owner_ = nullptr;
+    AnsiString name_;
+    int32_t tag_ = 0;
+    std::vector<TComponent*> components_;
+    std::vector<TComponent*> freeNotifies_;
+    bool destroying_ = false;
+};
+
+enum class TSeekOrigin { soBeginning, soCurrent, soEnd };
+
+class TStream {
+public:
+    TStream() = default;
+    TStream(const TStream&) = delete;
+    TStream& operator=(const TStream&) = delete;
+    virtual ~TStream() = default;
+
+    virtual int32_t Read(void* buffer, int32_t count) = 0;
+    virtual int32_t Write(const void* buffer, int32_t count) = 0;
+    virtual int64_t Seek(int64_t offset, TSeekOrigin origin) = 0;
+    virtual void SetSize(int64_t size) = 0;
+    // A hint that about `bytes` more will be written; never required.
+    virtual void Reserve(int64_t /*bytes*/) {}
+
+    int64_t Position() { return Seek(0, TSeekOrigin::soCurrent); }
+    void SetPosition(int64_t position) { Seek(position, TSeekOrigin::soBeginning); }
+    int64_t Size();
+    void WriteBuffer(const void* buffer, int32_t count);  // raises when short
+};
+
+// Byte-exact in-memory stream: zero bytes and line ends are kept as they are.
+class TMemoryStream : public TStream {
+public:
+    int32_t Read(void* buffer, int32_t count) override;
+    int32_t Write(const void* buffer, int32_t count) override;
+    int64_t Seek(int64_t offset, TSeekOrigin origin) override;
+    void SetSize(int64_t size) override;
+    void Reserve(int64_t bytes) override;
+
+    const std::string& Bytes() const { return data_; }
+    void Clear() { data_.clear(); position_ = 0; }
+
+private:
+    std::string data_;
+    int64_t position_ = 0;
+};
+
+// Unsorted list of texts, duplicates allowed.
+class TStringList {
+public:
+    TStringList() = default;
+    TStringList(const TStringList&) = delete;
+    TStringList& operator=(const TStringList&) = delete;
+    virtual ~TStringList() = default;
+
+    int Count() const { return static_cast<int>(items_.size()); }
+    const AnsiString& Strings(int index) const { return items_.at(index); }
+    const AnsiString& operator[](int index) const { return items_.at(index); }
+    void Put(int index, AnsiString text) { items_.at(index) = std::move(text); }
+    int Add(AnsiString text);
+    void Insert(int index, AnsiString text);
+    void Delete(int index);
+    void Clear() { items_.clear(); }
+    void AddStrings(const TStringList& other);
+    int IndexOf(const AnsiString& text) const;  // case-blind, as the class library compares
+
+    // Whole-text form: every line followed by CR LF. Setting it splits at
+    // CR LF, LF or CR.
+    AnsiString Text() const;
+    void SetText(const AnsiString& text);
+
+private:
+    std::vector<AnsiString> items_;
+};

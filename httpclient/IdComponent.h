@@ -1,0 +1,68 @@
+// TIdBaseComponent and TIdComponent: status notifications, work events and
+// membership in the process-wide socket stack.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+
+#include "../runtime/Classes.h"
+
+enum class TIdStatus {
+    hsResolving,
+    hsConnecting,
+    hsConnected,
+    hsDisconnecting,
+    hsDisconnected,
+    hsStatusText,
+    ftpTransfer,
+    ftpReady,
+    ftpAborted
+};
+
+enum class TWorkMode { wmRead, wmWrite };
+
+using TNotifyEvent = std::function<void(TComponent* sender)>;
+using TIdStatusEvent = std::function<void(TComponent* sender, TIdStatus status, const AnsiString& statusText)>;
+using TWorkBeginEvent = std::function<void(TComponent* sender, TWorkMode mode, int64_t workCountMax)>;
+using TWorkEvent = std::function<void(TComponent* sender, TWorkMode mode, int64_t workCount)>;
+using TWorkEndEvent = std::function<void(TComponent* sender, TWorkMode mode)>;
+
+class TIdBaseComponent : public TComponent {
+public:
+    explicit TIdBaseComponent(TComponent* owner) : TComponent(owner) {}
+    const char* ClassName() const override { return "TIdBaseComponent"; }
+};
+
+// Every TIdComponent joins the shared socket stack while it lives: the first
+// one in the process creates it (which may raise), the last one frees it.
+class TIdComponent : public TIdBaseComponent {
+public:
+    explicit TIdComponent(TComponent* owner);
+    ~TIdComponent() override;
+    const char* ClassName() const override { return "TIdComponent"; }
+
+    TIdStatusEvent OnStatus;
+    TWorkBeginEvent OnWorkBegin;
+    TWorkEvent OnWork;
+    TWorkEndEvent OnWorkEnd;
+
+    virtual void StartWork(TWorkMode mode, int64_t workCountMax);
+    virtual void AddWork(TWorkMode mode, int64_t count);
+    virtual void FinishWork(TWorkMode mode);
+
+    // Does nothing unless OnStatus is assigned; otherwise formats the
+    // status's text with the arguments (one empty text when there are none).
+    void ReportStatus(TIdStatus status, std::initializer_list<FormatArg> args = {});
+
+    static const char* StatusFormat(TIdStatus status);
+
+private:
+    struct WorkRecord {
+        int nesting = 0;
+        int64_t max = 0;
+        int64_t total = 0;
+    };
+    WorkRecord& Work(TWorkMode mode) { return work_[mode == TWorkMode::wmRead ? 0 : 1]; }
+    WorkRecord work_[2];
+};

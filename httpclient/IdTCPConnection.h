@@ -1,0 +1,97 @@
+// TIdTCPConnection: the connection's life (open/closed test, drop, close)
+// and its data path (buffered writes, input buffer, line, exact and stream
+// reads under the line limit and the read time-out).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "IdBuffer.h"
+#include "IdComponent.h"
+#include "IdException.h"
+
+class TIdIOHandler;
+class TIdConnectionIntercept;
+
+enum class TIdMaxLineAction { maException, maSplit };
+
+class TIdTCPConnection : public TIdComponent {
+public:
+    explicit TIdTCPConnection(TComponent* owner);
+    ~TIdTCPConnection() override;
+    const char* ClassName() const override { return "TIdTCPConnection"; }
+
+    // Published properties.
+    bool ASCIIFilter() const { return asciiFilter_; }
+    void SetASCIIFilter(bool value) { asciiFilter_ = value; }
+    TIdConnectionIntercept* Intercept() const { return intercept_; }
+    void SetIntercept(TIdConnectionIntercept* value);
+    TIdIOHandler* IOHandler() const { return ioHandler_; }
+    void SetIOHandler(TIdIOHandler* handler) { AssignIOHandler(handler); }
+    int32_t MaxLineLength() const { return maxLineLength_; }
+    void SetMaxLineLength(int32_t value) { maxLineLength_ = value; }
+    TIdMaxLineAction MaxLineAction() const { return maxLineAction_; }
+    void SetMaxLineAction(TIdMaxLineAction value) { maxLineAction_ = value; }
+    int32_t ReadTimeout() const { return readTimeout_; }
+    void SetReadTimeout(int32_t value) { readTimeout_ = value; }
+    int32_t RecvBufferSize() const { return recvBufferSize_; }
+    void SetRecvBufferSize(int32_t value) { recvBufferSize_ = value; }
+    int32_t SendBufferSize() const { return sendBufferSize_; }
+    void SetSendBufferSize(int32_t value) { sendBufferSize_ = value; }
+    TNotifyEvent OnDisconnected;
+
+    // Connection life.
+    virtual void NotifyDisconnected();
+    virtual void ResetConnectionState();
+    virtual AnsiString ReadAll();
+    virtual void CheckConnectionClosed(bool raiseIfClosed, bool ignoreBuffer);
+    virtual void CheckPeerClosed(bool raiseIfClosed);
+    virtual bool IsConnected();
+    virtual void CloseConnection();
+    virtual void DropSocket();
+    void AssignIOHandler(TIdIOHandler* handler);
+    bool OwnsIOHandler() const { return ownsIOHandler_; }
+    bool PeerClosed() const { return peerClosed_; }
+
+    // Reading.
+    TIdBuffer& InputBuffer() { return inputBuffer_; }
+    virtual int32_t FillInputBuffer(bool raiseIfDisconnected, int32_t timeout, bool raiseOnTimeout);
+    virtual AnsiString ReadLine(const AnsiString& terminator = "\n", int32_t timeout = -1, int32_t maxLength = -1);
+    void ReadExact(void* buffer, int32_t count);
+    void ReadToStream(TStream& stream, int32_t count = -1, bool untilClosed = false);
+    bool LineSplit() const { return lineSplit_; }
+    bool LineTimedOut() const { return lineTimedOut_; }
+
+    // Writing.
+    void SendLine(const AnsiString& text);
+    void SendText(const AnsiString& text);
+    void SendData(const void* data, int32_t count, bool now);
+    void BeginBufferedWrite(int32_t threshold);
+    void EndBufferedWrite();
+    void FlushPendingWrites(int32_t count);
+    void SendStream(TStream& stream, bool fromStart, bool countPrefix, int64_t size);
+
+protected:
+    void Notification(TComponent* component, TOperation operation) override;
+
+    TIdIOHandler* ioHandler_ = nullptr;
+    bool ownsIOHandler_ = false;
+    bool peerClosed_ = false;
+
+private:
+    bool asciiFilter_ = false;
+    TIdConnectionIntercept* intercept_ = nullptr;
+    int32_t maxLineLength_ = 16384;
+    TIdMaxLineAction maxLineAction_ = TIdMaxLineAction::maException;
+    int32_t readTimeout_ = 0;
+    int32_t recvBufferSize_ = 32768;
+    int32_t sendBufferSize_ = 32768;
+
+    TIdBuffer inputBuffer_;
+    std::vector<uint8_t> recvBuffer_;
+    std::unique_ptr<TIdBuffer> pendingWrites_;
+    int32_t flushThreshold_ = -1;
+    bool lineSplit_ = false;
+    bool lineTimedOut_ = false;
+};

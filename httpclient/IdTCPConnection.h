@@ -3,8 +3,10 @@
 // reads under the line limit and the read time-out).
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "IdBuffer.h"
@@ -62,6 +64,11 @@ public:
     void ReadToStream(TStream& stream, int32_t count = -1, bool untilClosed = false);
     bool LineSplit() const { return lineSplit_; }
     bool LineTimedOut() const { return lineTimedOut_; }
+    // While a deadline is set, every wait for data ends by it at the latest,
+    // and a wait that reaches it counts as a time-out (EIdReadTimeout where
+    // a time-out raises), even while ReadTimeout is 0.
+    void SetReadDeadline(std::chrono::steady_clock::time_point deadline) { readDeadline_ = deadline; }
+    void ClearReadDeadline() { readDeadline_.reset(); }
 
     // Writing.
     void SendLine(const AnsiString& text);
@@ -94,4 +101,5 @@ private:
     int32_t flushThreshold_ = -1;
     bool lineSplit_ = false;
     bool lineTimedOut_ = false;
+    std::optional<std::chrono::steady_clock::time_point> readDeadline_;
 };

@@ -1,0 +1,626 @@
+#include "IdHTTP.h"
+
+#include <chrono>
+
+#include "IdGlobal.h"
+
+namespace {
+
+// Sets the connection's read time-out for a scope.
+class ReadTimeoutScope {
+public:
+    ReadTimeoutScope(TIdTCPConnection& connection, int32_t timeout)
+        : connection_(connection), saved_(connection.ReadTimeout()) {
+        connection_.SetReadTimeout(timeout);
+    }
+    ~ReadTimeoutScope() { connection_.SetReadTimeout(saved_); }
+    ReadTimeoutScope(const ReadTimeoutScope&) = delete;
+    ReadTimeoutScope& operator=(const ReadTimeoutScope&) = delete;
+
+private:
+    TIdTCPConnection& connection_;
+    int32_t saved_;
+};
+
+// Swaps the response's body sink for a scratch stream for a scope.
+class ScratchBody {
+public:
+    explicit ScratchBody(TIdHTTPResponse& response) : response_(response), saved_(response.ContentStream()) {
+        response_.SetContentStream(&scratch_);
+    }
+    ~ScratchBody() { response_.SetContentStream(saved_); }
+    ScratchBody(const ScratchBody&) = delete;
+    ScratchBody& operator=(const ScratchBody&) = delete;
+    const AnsiString& Bytes() const { return scratch_.Bytes(); }
+
+private:
+    TIdHTTPResponse& response_;
+    TStream* saved_;
+    TMemoryStream scratch_;
+};
+
+// Bounds every wait for data of one fetch by a deadline on the connection.
+class FetchDeadline {
+public:
+    FetchDeadline(TIdTCPConnection& connection, int32_t timeoutMs) : connection_(connection), set_(timeoutMs > 0) {
+        if (set_) connection_.SetReadDeadline(std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs));
+    }
+    ~FetchDeadline() {
+        if (set_) connection_.ClearReadDeadline();
+    }
+    FetchDeadline(const FetchDeadline&) = delete;
+    FetchDeadline& operator=(const FetchDeadline&) = delete;
+
+private:
+    TIdTCPConnection& connection_;
+    bool set_;
+};
+
+const char* MethodWord(TIdHTTPMethod method) {
+    switch (method) {
+        case TIdHTTPMethod::hmHead: return "HEAD ";
+        case TIdHTTPMethod::hmGet: return "GET ";
+        case TIdHTTPMethod::hmPost: return "POST ";
+        case TIdHTTPMethod::hmOptions: return "OPTIONS ";
+        case TIdHTTPMethod::hmTrace: return "TRACE ";
+        case TIdHTTPMethod::hmPut: return "PUT ";
+        case TIdHTTPMethod::hmDelete: return "DELETE ";
+        case TIdHTTPMethod::hmConnect: return "CONNECT ";
+    }
+    return "GET ";
+}
+
+bool CarriesBody(TIdHTTPMethod method) { return method == TIdHTTPMethod::hmPost || method == TIdHTTPMethod::hmPut; }
+
+// A URL goes into the request line as it is: a CR, LF or NUL in it would
+// end the line early and let the rest pass as header lines of its own.
+void CheckURLCharacters(const AnsiString& url) {
+    if (url.find_first_of(AnsiString("\r\n\0", 3)) != AnsiString::npos)
+        throw EIdException("Invalid character in URL");
+}
+
+}  // namespace
+
+// ---- proxy settings ----
+
+void TIdProxyConnectionInfo::Clear() {
+    proxyServer_.clear();
+    proxyUsername_.clear();
+    proxyPassword_.clear();
+    proxyPort_ = 0;
+}
+
+void TIdProxyConnectionInfo::SetProxyPort(int32_t v) {
+    if (v != proxyPort_) authentication_.reset();
+    proxyPort_ = v;
+}
+
+void TIdProxyConnectionInfo::SetProxyServer(const AnsiString& v) {
+    if (!SameText(v, proxyServer_)) authentication_.reset();
+    proxyServer_ = v;
+}
+
+void TIdProxyConnectionInfo::AddProxyAuthorization(TIdHeaderList& headers) {
+    if (!authentication_ && basicAuthentication_) {
+        authentication_ = std::make_unique<TIdBasicAuthentication>();
+        authentication_->SetUsername(proxyUsername_);
+        authentication_->SetPassword(proxyPassword_);
+    }
+    if (authentication_) {
+        const AnsiString value = authentication_->Authentication();
+        if (!value.empty()) headers.SetHeaderValue("Proxy-Authorization", value);
+    }
+}
+
+// ---- exchange object ----
+
+TIdHTTPProtocol::TIdHTTPProtocol(TIdCustomHTTP* client)
+    : client_(client),
+      request_(std::make_unique<TIdHTTPRequest>(client)),
+      response_(std::make_unique<TIdHTTPResponse>(client)) {}
+
+void TIdHTTPProtocol::WriteRequest(TIdURI* url) {
+    TIdHTTPRequest& request = *request_;
+    request.BuildHeaderLines();
+    client_->ProxyParams()->AddProxyAuthorization(request.HeaderLines());
+    if (url) client_->AttachCookies(*url, request);
+
+    client_->BeginBufferedWrite(-1);
+    const char* version = client_->ProtocolVersion() == TIdHTTPProtocolVersion::pv1_0 ? "1.0" : "1.1";
+    client_->SendLine(MethodWord(request.RequestMethod()) + request.RequestTarget() + " HTTP/" + version);
+    const TIdHeaderList& lines = request.HeaderLines();
+    for (int i = 0; i < lines.Count(); ++i)
+        if (!lines[i].empty()) client_->SendLine(lines[i]);
+    client_->SendLine("");
+    client_->EndBufferedWrite();
+}
+
+void TIdHTTPProtocol::ReadHeaderBlock() {
+    TIdHTTPResponse& response = *response_;
+    response.HeaderLines().Clear();
+    AnsiString line = client_->ReadLine();
+    while (!line.empty()) {
+        response.HeaderLines().Add(line);
+        try {
+            line = client_->ReadLine();
+        } catch (const EIdConnClosedGracefully&) {
+            // The server ended the block by closing: go on with what came.
+            client_->CloseConnection();
+            break;
+        }
+    }
+    response.ParseHeaderLines();
+}
+
+void TIdHTTPProtocol::RaiseProtocolError() {
+    TIdHTTPResponse& response = *response_;
+    AnsiString body;
+    {
+        ReadTimeoutScope timeout(*client_, 2000);
+        ScratchBody scratch(response);
+        client_->ReadResponseBody(response);
+        body = scratch.Bytes();
+    }
+    throw EIdHTTPProtocolException(response.StatusCode(), response.StatusLine(), body);
+}
+
+void TIdHTTPProtocol::DrainBody() {
+    ScratchBody scratch(*response_);
+    client_->ReadResponseBody(*response_);
+}
+
+TIdNextStep TIdHTTPProtocol::DecideNextStep() {
+    TIdHTTPRequest& request = *request_;
+    TIdHTTPResponse& response = *response_;
+    const int32_t code = response.StatusCode();
+    const int32_t group = code / 100;
+    TIdNextStep result = TIdNextStep::nsUndetermined;
+
+    auto drainQuietly = [&] {
+        ReadTimeoutScope timeout(*client_, 4000);
+        try {
+            DrainBody();
+        } catch (const Exception&) {
+        }
+    };
+
+    if ((group == 3 && code != 304) || !response.Location().empty()) {
+        AnsiString location = response.Location();
+        TIdHTTPMethod method = request.RequestMethod();
+        if (client_->HandleRedirects() && client_->redirectCount_ < client_->RedirectMaximum()) {
+            if (!client_->NotifyRedirect(location, method, client_->redirectCount_)) RaiseProtocolError();
+            result = TIdNextStep::nsRepeatRequest;
+            request.SetRequestTarget(location);
+            request.SetRequestMethod(method);
+        } else {
+            result = TIdNextStep::nsDone;
+            if (!client_->NotifyRedirect(location, method, client_->redirectCount_)) RaiseProtocolError();
+            response.SetLocation(location);
+        }
+        if (client_->IsConnected()) drainQuietly();
+        return result;
+    }
+
+    bool authPending = false;
+    if (group != 2) {
+        result = TIdNextStep::nsRepeatRequest;
+        const bool inProcess = client_->HTTPOptions().Contains(TIdHTTPOption::hoInProcessAuth);
+        if (code == 401) {
+            if (client_->authRetryCount_ >= client_->AuthRetries() ||
+                !client_->NegotiateAuthorization(request, response)) {
+                if (request.Authenticator()) request.Authenticator()->Reset();
+                RaiseProtocolError();
+            }
+            authPending = inProcess;
+        } else if (code == 407) {
+            TIdProxyConnectionInfo& proxy = *client_->ProxyParams();
+            if (client_->proxyAuthRetryCount_ >= client_->AuthRetries() ||
+                !client_->NegotiateProxyAuthorization(request, response)) {
+                if (proxy.Authentication()) proxy.Authentication()->Reset();
+                RaiseProtocolError();
+            }
+            authPending = inProcess;
+        } else {
+            RaiseProtocolError();
+        }
+    }
+    if (client_->IsConnected()) {
+        if (authPending) {
+            drainQuietly();
+            result = TIdNextStep::nsAuthRetry;
+        } else {
+            if (code != 204) client_->ReadResponseBody(response);
+            result = TIdNextStep::nsDone;
+        }
+    }
+    return result;
+}
+
+// ---- client ----
+
+TIdCustomHTTP::TIdCustomHTTP(TComponent* owner) : TIdTCPClient(owner), currentURI_(std::make_unique<TIdURI>()) {
+    SetPort(80);
+    protocol_ = std::make_unique<TIdHTTPProtocol>(this);
+    proxyParams_ = std::make_unique<TIdProxyConnectionInfo>();
+    proxyParams_->Clear();
+}
+
+TIdCustomHTTP::~TIdCustomHTTP() {
+    protocol_.reset();
+    currentURI_.reset();
+    proxyParams_.reset();
+}
+
+void TIdCustomHTTP::SetHost(const AnsiString& host) {
+    TIdTCPClient::SetHost(host);
+    if (currentURI_) currentURI_->SetHost(host);
+}
+
+void TIdCustomHTTP::SetPort(int32_t port) {
+    TIdTCPClient::SetPort(port);
+    if (currentURI_) currentURI_->SetPort(IntToStr(port));
+}
+
+void TIdCustomHTTP::SetRequest(const TIdHTTPRequest& source) {
+    TIdHTTPRequest& r = *Request();
+    if (&r == &source) return;
+    r.SetAccept(source.Accept());
+    r.SetAcceptCharSet(source.AcceptCharSet());
+    r.SetAcceptEncoding(source.AcceptEncoding());
+    r.SetAcceptLanguage(source.AcceptLanguage());
+    r.SetFrom(source.From());
+    r.SetPassword(source.Password());
+    r.SetReferer(source.Referer());
+    r.SetUserAgent(source.UserAgent());
+    r.SetUsername(source.Username());
+    r.SetBasicAuthentication(source.BasicAuthentication());
+}
+
+void TIdCustomHTTP::SetCookieManager(TIdCookieManager* manager) {
+    // Giving the client the manager it already holds changes nothing; freeing
+    // it first would leave the client holding a freed object.
+    if (manager == cookieManager_) return;
+    if (cookieManager_) {
+        TIdCookieManager* old = cookieManager_;
+        if (ownsCookieManager_) delete old;  // its removal clears cookieManager_
+        else RemoveFreeNotification(old);
+    }
+    cookieManager_ = manager;
+    ownsCookieManager_ = false;
+    if (manager) FreeNotification(manager);
+}
+
+void TIdCustomHTTP::SetAuthenticationManager(TIdAuthenticationManager* manager) {
+    if (authenticationManager_ && authenticationManager_ != manager) RemoveFreeNotification(authenticationManager_);
+    authenticationManager_ = manager;
+    if (manager) FreeNotification(manager);
+}
+
+void TIdCustomHTTP::Notification(TComponent* component, TOperation operation) {
+    TIdTCPClient::Notification(component, operation);
+    if (operation != TOperation::opRemove) return;
+    if (component == cookieManager_) {
+        cookieManager_ = nullptr;
+        ownsCookieManager_ = false;
+    }
+    if (component == authenticationManager_) authenticationManager_ = nullptr;
+}
+
+AnsiString TIdCustomHTTP::GetDocument(const AnsiString& url) {
+    TMemoryStream stream;
+    GetDocumentToStream(url, stream);
+    return stream.Bytes();
+}
+
+void TIdCustomHTTP::GetDocumentToStream(const AnsiString& url, TStream& content) {
+    RunExchange(TIdHTTPMethod::hmGet, url, nullptr, &content);
+}
+
+void TIdCustomHTTP::RunExchange(TIdHTTPMethod method, const AnsiString& url, TStream* source, TStream* content) {
+    TIdHTTPRequest& request = *Request();
+    TIdHTTPResponse& response = *Response();
+    const int64_t start = content ? content->Position() : 0;
+    authRetryCount_ = 0;
+    proxyAuthRetryCount_ = 0;
+
+    // The caller's streams are borrowed for this fetch only.
+    request.SetRequestTarget(url);
+    request.SetRequestMethod(method);
+    request.SetBodyStream(source);
+    response.SetContentStream(content);
+    struct ReleaseStreams {
+        TIdHTTPRequest& request;
+        TIdHTTPResponse& response;
+        ~ReleaseStreams() {
+            request.SetBodyStream(nullptr);
+            response.SetContentStream(nullptr);
+        }
+    } releaseStreams{request, response};
+
+    FetchDeadline deadline(*this, fetchTimeout_);
+    try {
+        for (bool more = true; more;) {
+            ++redirectCount_;
+            SetUpRequest(request);
+            OpenAndSendRequest(request, response);
+            do {
+                response.SetStatusLine(ReadLine());
+                protocol_->ReadHeaderBlock();
+                StoreResponseCookies(request, response);
+            } while (response.StatusCode() == 100);
+
+            switch (protocol_->DecideNextStep()) {
+                case TIdNextStep::nsRepeatRequest:
+                    if (content) {
+                        content->SetPosition(start);
+                        content->SetSize(start);
+                    }
+                    authRetryCount_ = 0;
+                    proxyAuthRetryCount_ = 0;
+                    break;
+                case TIdNextStep::nsDone:
+                    more = false;
+                    break;
+                case TIdNextStep::nsUndetermined:
+                    throw EIdException("Undefined situation");
+                case TIdNextStep::nsAuthRetry:
+                    --redirectCount_;
+                    request.SetRequestTarget(url);
+                    break;
+            }
+        }
+    } catch (const EIdHTTPProtocolException&) {
+        // The server answered: the connection stays when the answer allows.
+        if (!response.KeepConnection()) CloseConnection();
+        throw;
+    } catch (...) {
+        // No usable answer: whatever is left on this connection (the rest of
+        // a cut answer, or nothing at all) must not be read as the next
+        // answer, so the next fetch starts on a fresh connection.
+        try {
+            CloseConnection();
+        } catch (const Exception&) {
+        }
+        throw;
+    }
+    if (!response.KeepConnection()) CloseConnection();
+    redirectCount_ = 0;
+}
+
+void TIdCustomHTTP::SetUpRequest(TIdHTTPRequest& request) {
+    CheckURLCharacters(request.RequestTarget());
+    TIdURI& current = *currentURI_;
+    TIdURI url;
+    url.ParseURI(request.RequestTarget());
+
+    if (!url.Username().empty()) {
+        request.SetUsername(url.Username());
+        request.SetPassword(url.Password());
+    }
+    current.SetUsername(request.Username());
+    current.SetPassword(request.Password());
+    current.SetPath(MergePath(current.Path(), url.Path(), "/"));
+    current.SetDocument(url.Document());
+    current.SetQuery(url.Query());
+    if (!url.Host().empty()) current.SetHost(url.Host());
+    current.SetProtocol(url.Protocol().empty() ? AnsiString("http") : url.Protocol());
+
+    if (!url.Port().empty()) {
+        current.SetPort(url.Port());
+    } else {
+        // A URL without a port goes to the held port unless that is one of
+        // the protocols' own (or none), which the protocol then decides.
+        const int32_t held = StrToIntDef(current.Port(), 0);
+        if (held == 0 || held == 80 || held == 443) {
+            if (SameText(current.Protocol(), "http")) current.SetPort("80");
+            else if (SameText(current.Protocol(), "https")) current.SetPort("443");
+            else throw EIdUnknownProtocol("");
+        }
+    }
+
+    if (request.RequestMethod() == TIdHTTPMethod::hmOptions && url.Document() == "*")
+        request.SetRequestTarget("*");
+    else
+        request.SetRequestTarget(current.Path() + current.Document() + current.Query());
+
+    const TIdHTTPMethod method = request.RequestMethod();
+    if ((method == TIdHTTPMethod::hmOptions || method == TIdHTTPMethod::hmTrace || method == TIdHTTPMethod::hmPut ||
+         method == TIdHTTPMethod::hmDelete) &&
+        protocolVersion_ != TIdHTTPProtocolVersion::pv1_1)
+        throw EIdException("This request method is supported in HTTP 1.1");
+
+    if (CarriesBody(method))
+        request.SetContentLength(request.BodyStream() ? static_cast<int32_t>(request.BodyStream()->Size()) : 0);
+    else
+        request.SetContentLength(-1);
+
+    request.SetHost(current.Port() == "80" ? current.Host() : current.Host() + ":" + current.Port());
+}
+
+TIdConnectionKind TIdCustomHTTP::ChooseConnectionKind() {
+    TIdURI& current = *currentURI_;
+    const bool secure = SameText(current.Protocol(), "HTTPS");
+    // No secure transport is built in: every IO handler, and none, is of
+    // another kind than a secure one, so an https URL cannot be fetched.
+    if (proxyParams_->ProxyServer().empty()) {
+        const int32_t port = StrToInt(current.Port());
+        if (!SameText(Host(), current.Host()) || Port() != port) {
+            if (IsConnected()) CloseConnection();
+            SetHost(current.Host());
+            SetPort(port);
+        }
+        if (secure) throw EIdIOHandlerPropInvalid();
+        return TIdConnectionKind::ckDirect;
+    }
+    // Through a proxy the connection goes to the proxy, while CurrentURI
+    // keeps the URL's host and port.
+    if (!SameText(Host(), proxyParams_->ProxyServer()) || Port() != proxyParams_->ProxyPort()) {
+        if (IsConnected()) CloseConnection();
+        TIdTCPClient::SetHost(proxyParams_->ProxyServer());
+        TIdTCPClient::SetPort(proxyParams_->ProxyPort());
+    }
+    if (secure) throw EIdIOHandlerPropInvalid();
+    return TIdConnectionKind::ckProxy;
+}
+
+void TIdCustomHTTP::OpenAndSendRequest(TIdHTTPRequest& request, TIdHTTPResponse& response) {
+    const TIdConnectionKind kind = ChooseConnectionKind();
+    request.SetConnectionKind(kind);
+    const bool v10 = protocolVersion_ == TIdHTTPProtocolVersion::pv1_0;
+    switch (kind) {
+        case TIdConnectionKind::ckDirect:
+            if (v10 && request.Connection().empty()) request.SetConnection("keep-alive");
+            break;
+        case TIdConnectionKind::ckProxy:
+            request.SetRequestTarget(currentURI_->URLText());
+            if (v10 && request.Connection().empty()) request.SetProxyConnection("keep-alive");
+            break;
+        case TIdConnectionKind::ckSecure:
+        case TIdConnectionKind::ckSecureProxy:
+            // Not reached: without a secure IO handler the choice has raised.
+            request.SetConnection("");
+            throw EIdIOHandlerPropInvalid();
+    }
+    EnsureConnected(response);
+    protocol_->WriteRequest(currentURI_.get());
+    if (CarriesBody(request.RequestMethod()) && request.BodyStream())
+        SendStream(*request.BodyStream(), true, false, 0);
+}
+
+void TIdCustomHTTP::EnsureConnected(TIdHTTPResponse& response) {
+    if (!response.KeepConnection()) CloseConnection();
+    CheckPeerClosed(false);
+    if (!IsConnected()) OpenConnection(ReadTimeout());
+}
+
+void TIdCustomHTTP::ReadResponseBody(TIdHTTPResponse& response) {
+    TStream* stream = response.ContentStream();
+    if (!stream) return;
+    if (response.ContentLength() > 0) {
+        try {
+            ReadToStream(*stream, response.ContentLength(), false);
+        } catch (const EIdConnClosedGracefully&) {
+            // A body cut short by the close keeps what arrived.
+        }
+    } else if (response.HeaderLines().HeaderValue("Transfer-Encoding").find("chunked") != AnsiString::npos) {
+        ReportStatus(TIdStatus::hsStatusText, {"Chunk Started"});
+        for (;;) {
+            const int32_t size = ReadChunkSize();
+            if (size <= 0) break;
+            ReadToStream(*stream, size, false);
+            ReadLine();  // the line end after the chunk data
+        }
+        ReadLine();  // the empty line after the last chunk
+    } else if (!response.HasContentLength()) {
+        ReadToStream(*stream, -1, true);
+    }
+}
+
+int32_t TIdCustomHTTP::ReadChunkSize() {
+    AnsiString line = ReadLine();
+    const AnsiString size = CutToken(line, " ");
+    return StrToIntDef("$" + size, 0);
+}
+
+void TIdCustomHTTP::StoreResponseCookies(TIdHTTPRequest& /*request*/, TIdHTTPResponse& response) {
+    if (!cookieManager_ && allowCookies_) {
+        cookieManager_ = new TIdCookieManager(this);  // owned as a component
+        ownsCookieManager_ = true;
+    }
+    if (!cookieManager_) return;
+    TStringList cookies, cookies2;
+    response.HeaderLines().CollectValues("Set-cookie", &cookies);
+    response.HeaderLines().CollectValues("Set-cookie2", &cookies2);
+    const AnsiString host = currentURI_->Host();
+    for (int i = 0; i < cookies.Count(); ++i)
+        cookieManager_->AddCookie(std::make_unique<TIdCookieRFC2109>(cookies[i]), host);
+    for (int i = 0; i < cookies2.Count(); ++i)
+        cookieManager_->AddCookie(std::make_unique<TIdCookieRFC2965>(cookies2[i]), host);
+}
+
+void TIdCustomHTTP::AttachCookies(TIdURI& url, TIdHTTPRequest& request) {
+    if (!cookieManager_) return;
+    const AnsiString cookies = cookieManager_->GenerateCookieList(url);
+    if (!cookies.empty()) request.HeaderLines().SetHeaderValue("Cookie", cookies);
+}
+
+namespace {
+
+// The first challenge whose scheme is registered, or none.
+TIdAuthenticationClass ChooseScheme(TIdHeaderList& challenges) {
+    for (int i = 0; i < challenges.Count(); ++i) {
+        AnsiString challenge = challenges[i];
+        if (TIdAuthenticationClass scheme = FindAuthClass(CutToken(challenge, " "))) return scheme;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+bool TIdCustomHTTP::NegotiateAuthorization(TIdHTTPRequest& request, TIdHTTPResponse& response) {
+    ++authRetryCount_;
+    if (!request.Authenticator()) {
+        TIdAuthenticationClass scheme = ChooseScheme(response.WWWAuthenticate());
+        if (!scheme) return false;
+        if (OnSelectAuthorization) OnSelectAuthorization(this, scheme, response.WWWAuthenticate());
+        if (!scheme) return false;
+        request.SetAuthenticator(scheme());
+    }
+    if (!OnAuthorization) return false;
+    TIdAuthentication* auth = request.Authenticator();
+    auth->SetUsername(request.Username());
+    auth->SetPassword(request.Password());
+    bool handled = true;
+    OnAuthorization(this, auth, handled);
+    if (handled) {
+        request.SetUsername(auth->Username());
+        request.SetPassword(auth->Password());
+    }
+    return handled;
+}
+
+bool TIdCustomHTTP::NegotiateProxyAuthorization(TIdHTTPRequest& /*request*/, TIdHTTPResponse& response) {
+    ++proxyAuthRetryCount_;
+    TIdProxyConnectionInfo& proxy = *proxyParams_;
+    if (!proxy.Authentication()) {
+        TIdAuthenticationClass scheme = ChooseScheme(response.ProxyAuthenticate());
+        if (!scheme) return false;
+        if (OnSelectProxyAuthorization) OnSelectProxyAuthorization(this, scheme, response.ProxyAuthenticate());
+        if (!scheme) return false;
+        proxy.SetAuthentication(scheme());
+    }
+    proxy.SetProxyPassword("");
+    proxy.Authentication()->Reset();
+    if (!OnProxyAuthorization) return false;
+    TIdAuthentication* auth = proxy.Authentication();
+    auth->SetUsername(proxy.ProxyUsername());
+    bool handled = true;
+    OnProxyAuthorization(this, auth, handled);
+    if (handled) {
+        proxy.SetProxyUsername(auth->Username());
+        proxy.SetProxyPassword(auth->Password());
+    }
+    return handled;
+}
+
+bool TIdCustomHTTP::NotifyRedirect(AnsiString& location, TIdHTTPMethod& method, int32_t redirectCount) {
+    bool handled = handleRedirects_;
+    if (OnRedirect) {
+        int32_t numRedirect = redirectCount;  // a change by the handler has no effect
+        OnRedirect(this, location, numRedirect, handled, method);
+    }
+    return handled;
+}
+
+void TIdCustomHTTP::NotifyDisconnected() {
+    TIdTCPClient::NotifyDisconnected();
+    if (!protocol_) return;
+    TIdHTTPRequest& request = *Request();
+    if (TIdAuthentication* auth = request.Authenticator()) {
+        if (auth->CurrentStep() >= auth->Steps()) {
+            if (authenticationManager_ && currentURI_) authenticationManager_->AddAuthentication(*auth, *currentURI_);
+            request.SetAuthenticator(nullptr);
+        }
+    }
+    if (proxyParams_ && proxyParams_->Authentication()) proxyParams_->Authentication()->Reset();
+}

@@ -1,0 +1,381 @@
+#include "IdTCPConnection.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "IdIOHandlerSocket.h"
+#include "IdStack.h"
+
+namespace {
+constexpr int32_t kNoLimit = -2;  // a wait without limit
+}
+
+TIdTCPConnection::TIdTCPConnection(TComponent* owner) : TIdComponent(owner) {
+    inputBuffer_.OnConsumed = [this](int32_t n) { AddWork(TWorkMode::wmRead, n); };
+}
+
+TIdTCPConnection::~TIdTCPConnection() {
+    DropSocket();
+    if (ownsIOHandler_) {
+        TIdIOHandler* handler = ioHandler_;
+        ioHandler_ = nullptr;
+        ownsIOHandler_ = false;
+        delete handler;
+    }
+}
+
+void TIdTCPConnection::SetIntercept(TIdConnectionIntercept* value) {
+    intercept_ = value;
+    if (value) FreeNotification(value);
+}
+
+void TIdTCPConnection::Notification(TComponent* component, TOperation operation) {
+    if (operation == TOperation::opRemove) {
+        if (component == ioHandler_) {
+            ioHandler_ = nullptr;
+            ownsIOHandler_ = false;
+        }
+        if (component == intercept_) intercept_ = nullptr;
+    }
+    TIdComponent::Notification(component, operation);
+}
+
+void TIdTCPConnection::AssignIOHandler(TIdIOHandler* handler) {
+    if (ownsIOHandler_ && ioHandler_ && ioHandler_ != handler) {
+        TIdIOHandler* old = ioHandler_;
+        ioHandler_ = nullptr;
+        delete old;
+    }
+    ownsIOHandler_ = false;
+    ioHandler_ = handler;
+    if (handler) FreeNotification(handler);
+}
+
+// ---- connection life
+
+void TIdTCPConnection::NotifyDisconnected() {
+    if (OnDisconnected) OnDisconnected(this);
+}
+
+void TIdTCPConnection::ResetConnectionState() {
+    inputBuffer_.Clear();
+    peerClosed_ = false;
+}
+
+void TIdTCPConnection::CheckConnectionClosed(bool raiseIfClosed, bool ignoreBuffer) {
+    bool closed = false;
+    if (peerClosed_ || !ioHandler_) {
+        if (ioHandler_) {
+            if (ioHandler_->HasOpenSocket()) {
+                DropSocket();
+                ReportStatus(TIdStatus::hsDisconnected);
+                NotifyDisconnected();
+            }
+            closed = true;
+        }
+    } else {
+        closed = !ioHandler_->HasOpenSocket();
+    }
+    // Buffered bytes hold the error back until they have been consumed.
+    if (closed && (inputBuffer_.Empty() || ignoreBuffer) && raiseIfClosed) throw EIdConnClosedGracefully();
+}
+
+void TIdTCPConnection::CheckPeerClosed(bool raiseIfClosed) { FillInputBuffer(raiseIfClosed, 1, false); }
+
+bool TIdTCPConnection::IsConnected() {
+    CheckConnectionClosed(false, false);
+    return ioHandler_ && ioHandler_->HasOpenSocket();
+}
+
+void TIdTCPConnection::DropSocket() {
+    if (!ioHandler_) return;
+    peerClosed_ = true;
+    if (intercept_) intercept_->Disconnect();
+    ioHandler_->CloseHandler();
+}
+
+void TIdTCPConnection::CloseConnection() {
+    ReportStatus(TIdStatus::hsDisconnecting);
+    DropSocket();
+    if (ownsIOHandler_) {
+        TIdIOHandler* handler = ioHandler_;
+        ioHandler_ = nullptr;
+        ownsIOHandler_ = false;
+        delete handler;
+    }
+    NotifyDisconnected();
+    ReportStatus(TIdStatus::hsDisconnected);
+}
+
+// ---- reading
+
+int32_t TIdTCPConnection::FillInputBuffer(bool raiseIfDisconnected, int32_t timeout, bool raiseOnTimeout) {
+    if (timeout == -1) timeout = readTimeout_;
+    const int32_t wait = timeout == 0 ? kNoLimit : timeout;
+
+    CheckConnectionClosed(raiseIfDisconnected, false);
+    if (!IsConnected()) {
+        if (raiseIfDisconnected) throw EIdNotConnected();
+        return 0;
+    }
+    int32_t n;
+    do {
+        int32_t limit = wait;
+        bool readable = false;
+        if (readDeadline_) {
+            const auto left = *readDeadline_ - std::chrono::steady_clock::now();
+            // Rounded up, so a wait never ends before the deadline.
+            const int64_t leftMs = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+            if (leftMs > 0) {
+                const int32_t cap = static_cast<int32_t>(std::min<int64_t>(leftMs, INT32_MAX / 2));
+                limit = limit < 0 ? cap : std::min(limit, cap);
+                readable = ioHandler_->WaitReadable(limit);
+            }
+        } else {
+            readable = ioHandler_->WaitReadable(limit);
+        }
+        if (!readable) {
+            if (raiseOnTimeout) throw EIdReadTimeout();
+            return -1;
+        }
+
+        recvBuffer_.resize(static_cast<size_t>(std::max(recvBufferSize_, 0)));
+        n = ioHandler_->ReceiveBytes(recvBuffer_.data(), static_cast<int>(recvBuffer_.size()));
+        peerClosed_ = n == 0;
+        if (n < 0) {
+            // 10053 and 10058 are a close; 10054 drops the socket too, so a
+            // platform that repeats the reset cannot fail every later read.
+            if (SharedStack->CheckSocketResult(n, {10053, 10058, 10054})) {
+                const int32_t code = SharedStack->LastSocketError();
+                n = 0;
+                DropSocket();
+                if (code == Id_WSAECONNRESET || inputBuffer_.Empty()) SharedStack->RaiseSocketFailure(code);
+            }
+        }
+        if (n > 0) {
+            if (intercept_) {
+                std::vector<uint8_t> bytes(recvBuffer_.begin(), recvBuffer_.begin() + n);
+                intercept_->Receive(bytes);
+                recvBuffer_.assign(bytes.begin(), bytes.end());
+                n = static_cast<int32_t>(bytes.size());
+            }
+            if (asciiFilter_)
+                for (int32_t i = 0; i < n; ++i) recvBuffer_[static_cast<size_t>(i)] &= 0x7F;
+            inputBuffer_.Append(recvBuffer_.data(), n);
+        }
+        CheckConnectionClosed(raiseIfDisconnected, false);
+    } while (n == 0 && IsConnected());
+    return n;
+}
+
+AnsiString TIdTCPConnection::ReadLine(const AnsiString& terminator, int32_t timeout, int32_t maxLength) {
+    const AnsiString term = terminator.empty() ? AnsiString("\n") : terminator;
+    if (maxLength == -1) maxLength = maxLineLength_;
+    lineSplit_ = false;
+    lineTimedOut_ = false;
+    const int32_t termLength = static_cast<int32_t>(term.size());
+
+    int32_t t = 0;  // 1-based position of the terminator, 0 while not found
+    int32_t b = 0;  // buffered bytes already searched
+    auto tooLong = [&]() -> AnsiString {
+        if (maxLineAction_ == TIdMaxLineAction::maException) throw EIdReadLnMaxLineLengthExceeded();
+        lineSplit_ = true;
+        return inputBuffer_.ExtractString(maxLength);
+    };
+    do {
+        const int32_t n = inputBuffer_.Size();
+        if (n > 0) {
+            // Only the new bytes, plus enough before them for a terminator
+            // that straddles the boundary.
+            const int32_t at = inputBuffer_.Find(term, std::max(0, b - termLength + 1));
+            t = at >= 0 ? at + 1 : 0;
+            b = n;
+        }
+        if (maxLength != 0 && t - 1 > maxLength) return tooLong();
+        if (t == 0) {
+            if (maxLength != 0 && b > maxLength) return tooLong();
+            CheckConnectionClosed(true, true);
+            const int32_t r = FillInputBuffer(true, timeout, timeout == -1);
+            // 0: closed with an unfinished line buffered; -1: an explicit
+            // time-out ran out. The buffered bytes stay.
+            if (r <= 0) {
+                lineTimedOut_ = true;
+                return {};
+            }
+        }
+    } while (t <= 0);
+
+    AnsiString line = inputBuffer_.ExtractString(t + termLength - 1);
+    line.erase(line.size() - term.size());
+    if (term == "\n" && !line.empty() && line.back() == '\r') line.pop_back();
+    return line;
+}
+
+AnsiString TIdTCPConnection::ReadAll() {
+    AnsiString result;
+    StartWork(TWorkMode::wmRead, 0);
+    try {
+        while (IsConnected()) {
+            FillInputBuffer(false, -1, true);
+            result += inputBuffer_.ExtractString(inputBuffer_.Size());
+        }
+    } catch (...) {
+        FinishWork(TWorkMode::wmRead);
+        throw;
+    }
+    FinishWork(TWorkMode::wmRead);
+    return result;
+}
+
+void TIdTCPConnection::ReadExact(void* buffer, int32_t count) {
+    if (count <= 0) return;
+    while (inputBuffer_.Size() < count) {
+        FillInputBuffer(true, -1, true);
+        CheckConnectionClosed(true, true);
+    }
+    inputBuffer_.Extract(buffer, count);
+}
+
+void TIdTCPConnection::ReadToStream(TStream& stream, int32_t count, bool untilClosed) {
+    if (count == -1 && !untilClosed) {
+        uint8_t prefix[4];
+        ReadExact(prefix, 4);
+        count = static_cast<int32_t>((uint32_t(prefix[0]) << 24) | (uint32_t(prefix[1]) << 16) |
+                                     (uint32_t(prefix[2]) << 8) | prefix[3]);
+    }
+    // The announced count is only a hint: the stream grows as bytes arrive, so
+    // a huge announced length costs nothing until the bytes are really there.
+    if (count >= 0) stream.Reserve(count);
+    int64_t w = untilClosed ? 2147483647 : count;
+    StartWork(TWorkMode::wmRead, untilClosed ? 0 : count);
+
+    auto finish = [&] {
+        FinishWork(TWorkMode::wmRead);
+        const int64_t position = stream.Position();
+        if (stream.Size() > position) stream.SetSize(position);
+    };
+    try {
+        if (!inputBuffer_.Empty() && w > 0) {
+            const int32_t take = static_cast<int32_t>(std::min<int64_t>(inputBuffer_.Size(), w));
+            stream.WriteBuffer(inputBuffer_.Data(), take);
+            inputBuffer_.Consume(take);
+            w -= take;
+        }
+        const int64_t k = std::min<int64_t>(w, recvBufferSize_);
+        std::vector<uint8_t> block;
+        while (IsConnected() && w > 0) {
+            const int32_t i = static_cast<int32_t>(std::min(w, k));
+            block.resize(static_cast<size_t>(i));
+            try {
+                ReadExact(block.data(), i);
+            } catch (const EIdConnClosedGracefully&) {
+                if (!untilClosed) throw;
+                const int32_t rest = inputBuffer_.Size();
+                if (rest > 0) {
+                    stream.WriteBuffer(inputBuffer_.Data(), rest);
+                    inputBuffer_.Consume(rest);
+                    w -= rest;
+                }
+                inputBuffer_.Clear();
+                continue;
+            }
+            stream.WriteBuffer(block.data(), i);
+            w -= i;
+        }
+    } catch (...) {
+        finish();
+        throw;
+    }
+    finish();
+}
+
+// ---- writing
+
+void TIdTCPConnection::SendLine(const AnsiString& text) { SendText(text + "\r\n"); }
+
+void TIdTCPConnection::SendText(const AnsiString& text) {
+    if (text.empty()) return;
+    SendData(text.data(), static_cast<int32_t>(text.size()), false);
+}
+
+void TIdTCPConnection::SendData(const void* data, int32_t count, bool now) {
+    if (count <= 0 || !data) return;
+    CheckConnectionClosed(true, true);
+    if (!IsConnected()) throw EIdNotConnected();
+
+    if (pendingWrites_ && !now) {
+        pendingWrites_->Append(data, count);
+        if (flushThreshold_ > 0 && pendingWrites_->Size() >= flushThreshold_) FlushPendingWrites(flushThreshold_);
+        return;
+    }
+
+    const uint8_t* p = static_cast<const uint8_t*>(data);
+    std::vector<uint8_t> bytes(p, p + count);
+    if (intercept_) intercept_->Send(bytes);
+    const int32_t total = static_cast<int32_t>(bytes.size());
+    int32_t offset = 0;
+    while (offset < total) {
+        const int n = ioHandler_->SendBytes(bytes.data() + offset, total - offset);
+        peerClosed_ = n == 0;
+        CheckConnectionClosed(true, false);
+        if (n == Id_SOCKET_ERROR) {
+            // Raises for every other code; these three close the socket first.
+            SharedStack->CheckSocketResult(n, {10058, 10053, 10054});
+            const int32_t code = SharedStack->LastSocketError();
+            DropSocket();
+            SharedStack->RaiseSocketFailure(code);
+        }
+        AddWork(TWorkMode::wmWrite, n);
+        offset += n;
+    }
+}
+
+void TIdTCPConnection::BeginBufferedWrite(int32_t threshold) {
+    pendingWrites_ = std::make_unique<TIdBuffer>();
+    flushThreshold_ = threshold;
+}
+
+void TIdTCPConnection::EndBufferedWrite() {
+    try {
+        FlushPendingWrites(-1);
+    } catch (...) {
+        pendingWrites_.reset();
+        throw;
+    }
+    pendingWrites_.reset();
+}
+
+void TIdTCPConnection::FlushPendingWrites(int32_t count) {
+    if (!pendingWrites_ || pendingWrites_->Empty()) return;
+    const int32_t size = pendingWrites_->Size();
+    const int32_t take = (count == -1 || count > size) ? size : count;
+    const std::string bytes = pendingWrites_->ExtractString(take);
+    SendData(bytes.data(), static_cast<int32_t>(bytes.size()), true);
+}
+
+void TIdTCPConnection::SendStream(TStream& stream, bool fromStart, bool countPrefix, int64_t size) {
+    if (fromStart) stream.SetPosition(0);
+    const int64_t end = size != 0 ? stream.Position() + size : stream.Size();
+    const int64_t toSend = end - stream.Position();
+    if (countPrefix) {
+        const uint32_t v = static_cast<uint32_t>(toSend);
+        const uint8_t prefix[4] = {static_cast<uint8_t>(v >> 24), static_cast<uint8_t>(v >> 16),
+                                   static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)};
+        SendData(prefix, 4, false);
+    }
+    StartWork(TWorkMode::wmWrite, toSend);
+    try {
+        std::vector<uint8_t> chunk;
+        while (stream.Position() < end) {
+            const int32_t want = static_cast<int32_t>(std::min<int64_t>(std::max(sendBufferSize_, 1), end - stream.Position()));
+            chunk.resize(static_cast<size_t>(want));
+            const int32_t got = stream.Read(chunk.data(), want);
+            if (got <= 0) throw EIdNoDataToRead();
+            SendData(chunk.data(), got, false);
+        }
+    } catch (...) {
+        FinishWork(TWorkMode::wmWrite);
+        throw;
+    }
+    FinishWork(TWorkMode::wmWrite);
+}

@@ -1,0 +1,304 @@
+# Shared by the end-to-end scenarios and the demo run; source it from bash.
+#
+# Lays out a KESTRIN installation in a Wine prefix of its own and watches the
+# launchers from outside: the demo server's request log, the log of URLs the
+# shell handed to the "browser", the desktop folder and the windows.
+#
+# Set before e2e_init:
+#   E2E_DIR                 run folder under the build tree (prefix, home, logs)
+#   E2E_KESTRIN_EXE         kestrin.exe
+#   E2E_KESTRIN_INSTALL_EXE kestrin_install.exe
+#   E2E_CMDOW_EXE           cmdow.exe
+#   E2E_DEMO_SERVER_EXE     demo_server.exe
+#   E2E_STARTUP_BAT         startup.bat
+#   E2E_WINPROBE_EXE        e2e_winprobe.exe (optional; for reading windows)
+# Every process started here is ended by e2e_cleanup, which e2e_init installs
+# as the EXIT trap.
+
+E2E_PIDS=()
+E2E_XVFB_PID=""
+E2E_CLEANUPS=()
+
+e2e_now_ms() { date +%s%3N; }
+
+e2e_die() {
+  echo "e2e: $*" >&2
+  exit 2
+}
+
+# Converts CRLF output of Windows programs.
+e2e_wine_out() { wine "$@" 2>/dev/null | tr -d '\r'; }
+
+e2e_init() {
+  [ -n "${E2E_DIR:-}" ] || e2e_die "E2E_DIR is not set"
+  local v
+  for v in E2E_KESTRIN_EXE E2E_KESTRIN_INSTALL_EXE E2E_CMDOW_EXE E2E_DEMO_SERVER_EXE E2E_STARTUP_BAT; do
+    [ -f "${!v:-}" ] || e2e_die "$v does not name a file: '${!v:-}'"
+  done
+  command -v wine >/dev/null || e2e_die "wine is not installed"
+
+  mkdir -p "$E2E_DIR/home/Desktop"
+  E2E_DIR=$(cd "$E2E_DIR" && pwd)
+  export WINEPREFIX="$E2E_DIR/prefix"
+  export HOME="$E2E_DIR/home"
+  export WINEDEBUG=-all
+  export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=d;mshtml=d"
+  E2E_DESKTOP="$HOME/Desktop"
+  E2E_KESTRIN_DIR="$WINEPREFIX/drive_c/kestrin"
+  E2E_SERVER_LOG="$E2E_KESTRIN_DIR/bin/demo_server.log"
+  E2E_SERVER_ARGS="$E2E_KESTRIN_DIR/bin/demo_server.args"
+  E2E_URL_LOG="$E2E_DIR/urls.log"
+  E2E_SHELL_LINK_REG="$E2E_DIR/shell-link-class.reg"
+
+  trap e2e_cleanup EXIT
+  trap 'exit 130' INT TERM
+
+  e2e_start_display
+  e2e_unfreeze_desktop
+
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "e2e: preparing the Wine prefix $WINEPREFIX (once)"
+    wineboot -i >/dev/null 2>&1 || e2e_die "wineboot failed"
+    wineserver -w
+  fi
+  e2e_restore_shell_link_class
+
+  # The "browser": a script that appends every URL it gets to a log.
+  cat >"$E2E_DIR/url-recorder.sh" <<EOF
+#!/bin/sh
+# Stands in for the web browser: records the URL the shell hands over.
+echo "\$(date +%s%3N) \$*" >>"$E2E_URL_LOG"
+EOF
+  chmod +x "$E2E_DIR/url-recorder.sh"
+  if ! grep -qF "\"Browsers\"=\"$E2E_DIR/url-recorder.sh\"" "$WINEPREFIX/user.reg" 2>/dev/null; then
+    wine reg add 'HKCU\Software\Wine\WineBrowser' /v Browsers /d "$E2E_DIR/url-recorder.sh" /f >/dev/null 2>&1 ||
+      e2e_die "cannot register the URL recorder"
+  fi
+
+  # The installation: c:\kestrin\kestrin.exe, c:\kestrin\kestrin_install.exe,
+  # c:\kestrin\bin\ with cmdow.exe, startup.bat and the demo server.
+  mkdir -p "$E2E_KESTRIN_DIR/bin"
+  cp "$E2E_KESTRIN_EXE" "$E2E_KESTRIN_DIR/kestrin.exe"
+  cp "$E2E_KESTRIN_INSTALL_EXE" "$E2E_KESTRIN_DIR/kestrin_install.exe"
+  cp "$E2E_CMDOW_EXE" "$E2E_KESTRIN_DIR/bin/cmdow.exe"
+  cp "$E2E_DEMO_SERVER_EXE" "$E2E_KESTRIN_DIR/bin/demo_server.exe"
+  sed 's/\r*$/\r/' "$E2E_STARTUP_BAT" >"$E2E_KESTRIN_DIR/bin/startup.bat"
+}
+
+# Xvfb on a free display when there is no display to use.
+e2e_start_display() {
+  [ -n "${DISPLAY:-}" ] && return 0
+  command -v Xvfb >/dev/null || e2e_die "no DISPLAY and no Xvfb"
+  local fifo="$E2E_DIR/xvfb.display"
+  rm -f "$fifo"
+  Xvfb -displayfd 9 -nolisten tcp -screen 0 1280x1024x24 9>"$fifo" >/dev/null 2>&1 &
+  E2E_XVFB_PID=$!
+  local i
+  for i in $(seq 1 100); do
+    [ -s "$fifo" ] && break
+    sleep 0.05
+  done
+  [ -s "$fifo" ] || e2e_die "Xvfb did not start"
+  export DISPLAY=":$(tr -dc 0-9 <"$fifo")"
+}
+
+e2e_cleanup() {
+  local pid f
+  for f in "${E2E_CLEANUPS[@]}"; do
+    "$f" || true
+  done
+  for pid in "${E2E_PIDS[@]}"; do
+    kill "$pid" 2>/dev/null || true
+  done
+  if [ -n "${WINEPREFIX:-}" ]; then
+    wineserver -k 2>/dev/null || true
+    wineserver -w 2>/dev/null || true
+  fi
+  for pid in "${E2E_PIDS[@]}"; do
+    wait "$pid" 2>/dev/null || true
+  done
+  E2E_PIDS=()
+  e2e_unfreeze_desktop
+  e2e_restore_shell_link_class
+  if [ -n "$E2E_XVFB_PID" ]; then
+    kill "$E2E_XVFB_PID" 2>/dev/null || true
+    wait "$E2E_XVFB_PID" 2>/dev/null || true
+    E2E_XVFB_PID=""
+  fi
+}
+
+# A fresh start for one scenario: no Wine process of the prefix left, empty
+# logs and desktop, the demo server's options for its next start.
+e2e_reset() {
+  wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true
+  local pid
+  for pid in "${E2E_PIDS[@]}"; do
+    wait "$pid" 2>/dev/null || true
+  done
+  E2E_PIDS=()
+  e2e_unfreeze_desktop
+  rm -rf "$E2E_DESKTOP"
+  mkdir -p "$E2E_DESKTOP"
+  rm -f "$E2E_SERVER_LOG" "$E2E_URL_LOG" "$WINEPREFIX/drive_c/KESTRIN.lnk"
+  : >"$E2E_URL_LOG"
+  e2e_server_options "$@"
+}
+
+# Options for the demo server that startup.bat starts next (demo_server --help).
+e2e_server_options() {
+  printf '%s\n' "# written by the end-to-end harness" "$*" >"$E2E_SERVER_ARGS"
+}
+
+# Starts a demo server directly (not through a launcher) and waits until it
+# listens.
+e2e_start_server() {
+  wine 'C:\kestrin\bin\demo_server.exe' --log 'C:\kestrin\bin\demo_server.log' "$@" >/dev/null 2>&1 &
+  E2E_PIDS+=($!)
+  local i
+  for i in $(seq 1 200); do
+    grep -q ' listening on ' "$E2E_SERVER_LOG" 2>/dev/null && return 0
+    sleep 0.05
+  done
+  e2e_die "the demo server did not come up"
+}
+
+# e2e_launch NAME [WINE-ARGS...]: starts c:\kestrin\NAME.exe; sets LAUNCH_PID
+# and LAUNCH_T0 (ms).
+e2e_launch() {
+  local name=$1
+  shift
+  LAUNCH_T0=$(e2e_now_ms)
+  wine "$@" "C:\\kestrin\\$name.exe" >/dev/null 2>&1 &
+  LAUNCH_PID=$!
+  E2E_PIDS+=("$LAUNCH_PID")
+}
+
+# e2e_wait_exit PID SECONDS: prints the exit code, or "timeout".
+e2e_wait_exit() {
+  local pid=$1 deadline=$(($(e2e_now_ms) + $2 * 1000))
+  while kill -0 "$pid" 2>/dev/null; do
+    if [ "$(e2e_now_ms)" -ge "$deadline" ]; then
+      echo timeout
+      return 0
+    fi
+    sleep 0.05
+  done
+  local rc=0
+  wait "$pid" || rc=$?
+  echo "$rc"
+}
+
+# Visible X windows titled exactly "KESTRIN" (the waiting window and any
+# message box have that caption).
+e2e_x_windows() { xdotool search --onlyvisible --name '^KESTRIN$' 2>/dev/null || true; }
+
+# e2e_wait_x_windows COUNT SECONDS: waits until COUNT such windows are
+# visible; prints their ids. Returns 1 on time-out.
+e2e_wait_x_windows() {
+  local want=$1 deadline=$(($(e2e_now_ms) + $2 * 1000)) ids
+  while :; do
+    ids=$(e2e_x_windows)
+    if [ "$(printf '%s' "$ids" | grep -c .)" -ge "$want" ]; then
+      printf '%s\n' "$ids"
+      return 0
+    fi
+    [ "$(e2e_now_ms)" -ge "$deadline" ] && return 1
+    sleep 0.05
+  done
+}
+
+# The windows as Windows sees them (winprobe list).
+e2e_probe_windows() { e2e_wine_out "$E2E_WINPROBE_EXE" list "$@"; }
+
+# Simulated key presses on an X window (synthetic events; Wine takes them
+# without a window manager).
+e2e_press() { xdotool key --window "$1" "$2" 2>/dev/null; }
+
+# e2e_wait_for SECONDS COMMAND...: polls until COMMAND succeeds.
+e2e_wait_for() {
+  local deadline=$(($(e2e_now_ms) + $1 * 1000))
+  shift
+  until "$@"; do
+    [ "$(e2e_now_ms)" -ge "$deadline" ] && return 1
+    sleep 0.05
+  done
+}
+
+# Connections that reached the server, one line each (silent ones counted
+# once, when they end).
+e2e_connections() { grep ' conn=' "$E2E_SERVER_LOG" 2>/dev/null | grep -v ' silent=waiting' || true; }
+e2e_server_starts() { grep -c ' started options=' "$E2E_SERVER_LOG" 2>/dev/null || true; }
+e2e_urls() { cut -d' ' -f2- "$E2E_URL_LOG" 2>/dev/null || true; }
+e2e_url_times() { cut -d' ' -f1 "$E2E_URL_LOG" 2>/dev/null || true; }
+# e2e_field LINE KEY: the value of key=value in a log line.
+e2e_field() { printf '%s\n' "$1" | sed -n "s/.* $2=\\(\"[^\"]*\"\\|[^ ]*\\).*/\\1/p" | tr -d '"'; }
+
+# A desktop folder that refuses new files: immutable for root (who ignores
+# permissions), read-only otherwise.
+e2e_freeze_desktop() {
+  if [ "$(id -u)" -eq 0 ]; then
+    chattr +i "$E2E_DESKTOP"
+  else
+    chmod a-w "$E2E_DESKTOP"
+  fi
+}
+
+e2e_unfreeze_desktop() {
+  [ -n "${E2E_DESKTOP:-}" ] && [ -d "$E2E_DESKTOP" ] || return 0
+  if [ "$(id -u)" -eq 0 ]; then
+    chattr -i "$E2E_DESKTOP" 2>/dev/null || true
+  fi
+  chmod u+w "$E2E_DESKTOP" 2>/dev/null || true
+}
+
+# The shell-link class taken out of the prefix's registry, and put back from
+# the saved copy (also by e2e_init and e2e_cleanup, should a run have died
+# in between).
+e2e_remove_shell_link_class() {
+  local key='HKLM\Software\Classes\CLSID\{00021401-0000-0000-C000-000000000046}'
+  wine reg export "$key" "$(winepath -w "$E2E_SHELL_LINK_REG")" /y >/dev/null 2>&1 ||
+    e2e_die "cannot save the shell-link class"
+  wine reg delete "$key" /f >/dev/null 2>&1 || e2e_die "cannot remove the shell-link class"
+}
+
+e2e_restore_shell_link_class() {
+  [ -n "${E2E_SHELL_LINK_REG:-}" ] && [ -f "$E2E_SHELL_LINK_REG" ] || return 0
+  if wine reg import "$(winepath -w "$E2E_SHELL_LINK_REG" 2>/dev/null)" >/dev/null 2>&1; then
+    rm -f "$E2E_SHELL_LINK_REG"
+  else
+    echo "e2e: could not restore the shell-link class from $E2E_SHELL_LINK_REG" >&2
+  fi
+}
+
+# ---- checks: each prints one line; e2e_finish sets the exit status --------
+E2E_FAILURES=0
+
+e2e_ok() { echo "  ok    $*"; }
+e2e_fail() {
+  echo "  FAIL  $*"
+  E2E_FAILURES=$((E2E_FAILURES + 1))
+}
+
+# e2e_expect_eq WHAT ACTUAL EXPECTED
+e2e_expect_eq() {
+  if [ "$2" = "$3" ]; then e2e_ok "$1: $2"; else e2e_fail "$1: got '$2', expected '$3'"; fi
+}
+
+# e2e_expect_range WHAT VALUE LOW HIGH (integers, inclusive)
+e2e_expect_range() {
+  if [ -n "$2" ] && [ "$2" -ge "$3" ] 2>/dev/null && [ "$2" -le "$4" ]; then
+    e2e_ok "$1: $2 (within $3..$4)"
+  else
+    e2e_fail "$1: got '$2', expected $3..$4"
+  fi
+}
+
+e2e_finish() {
+  if [ "$E2E_FAILURES" -eq 0 ]; then
+    echo "PASSED"
+    return 0
+  fi
+  echo "FAILED ($E2E_FAILURES failed checks)"
+  return 1
+}

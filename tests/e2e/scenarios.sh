@@ -1,0 +1,375 @@
+#!/usr/bin/env bash
+# scenarios.sh NAME: runs one end-to-end scenario of the real launchers under
+# Wine and checks, from outside only, what a user and the server would see:
+# the demo server's request log, the URLs handed to the browser, the desktop
+# folder, the windows and the exit codes. The environment names the run
+# folder and the programs (see scripts/e2e/harness.sh). Exit 0 when every
+# check passed.
+set -u
+here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=../../scripts/e2e/harness.sh
+source "$here/../../scripts/e2e/harness.sh"
+
+PAGE_kestrin="http://localhost:9080/kestrin"
+PAGE_kestrin_install="http://localhost:9080/kestrin/demo_install.jsp"
+LABEL="Wait please, KESTRIN is starting."
+
+page_of() { local v="PAGE_$1"; echo "${!v}"; }
+
+# watch NAME LIMIT_S: runs c:\kestrin\NAME.exe to its end (or LIMIT_S);
+# sets RC, T0 (start), T_WIN (window seen, ms; empty if never) and T_END.
+watch() {
+  e2e_launch "$1"
+  T0=$LAUNCH_T0
+  T_WIN=""
+  if e2e_wait_x_windows 1 20 >/dev/null; then
+    T_WIN=$(e2e_now_ms)
+  fi
+  RC=$(e2e_wait_exit "$LAUNCH_PID" "$2")
+  T_END=$(e2e_now_ms)
+}
+
+# Time of a server log line (its first field).
+log_time() { grep -m1 -- "$1" "$E2E_SERVER_LOG" 2>/dev/null | cut -d' ' -f1; }
+
+# The checks of a run that ended on an answer: exit code 0, exactly the
+# launcher's page handed over once, CONNS connections of which only the last
+# was answered, and nothing after the answer.
+expect_answered_run() {
+  local name=$1 conns=$2
+  e2e_expect_eq "exit code" "$RC" 0
+  e2e_expect_eq "page handed to the browser" "$(e2e_urls)" "$(page_of "$name")"
+  e2e_expect_eq "connections that reached the server" "$(e2e_connections | grep -c .)" "$conns"
+  e2e_expect_eq "answered connections" "$(e2e_connections | grep -c ' outcome=answered ')" 1
+  e2e_expect_eq "the answer was the last connection" \
+    "$(e2e_connections | tail -1 | grep -c ' outcome=answered ')" 1
+  local answered url
+  answered=$(e2e_connections | grep ' outcome=answered ' | cut -d' ' -f1)
+  url=$(e2e_url_times | head -1)
+  if [ -n "$answered" ] && [ -n "$url" ] && [ "$url" -ge "$answered" ]; then
+    e2e_ok "page handed over $((url - answered)) ms after the answer"
+  else
+    e2e_fail "page handed over before the answer (answer at '$answered', page at '$url')"
+  fi
+}
+
+ms_since_window() { echo $(($1 - ${T_WIN:-0})); }
+
+# ---------------------------------------------------------------------------
+
+scenario_setup() {
+  e2e_init
+  e2e_reset
+  echo "prefix and installation ready in $E2E_DIR"
+}
+
+# The server is already up: the first tick (about 1 s after the window shows)
+# gets the answer, and one request is all the server sees.
+scenario_server_up() {
+  local name
+  for name in kestrin kestrin_install; do
+    echo "$name, server already running:"
+    e2e_reset
+    e2e_start_server
+    watch "$name" 20
+    expect_answered_run "$name" 1
+    local conn
+    conn=$(e2e_connections | head -1)
+    e2e_expect_eq "request line" "$(e2e_field "$conn" request)" "GET /kestrin HTTP/1.1"
+    e2e_expect_eq "request head bytes" "$(e2e_field "$conn" head_bytes)" 148
+    e2e_expect_range "ms from window to page" "$(ms_since_window "$(e2e_url_times | head -1)")" 500 2500
+    # The launcher still asked for a start: its server found the port taken.
+    e2e_expect_eq "server starts (ours, the launcher's)" "$(e2e_server_starts)" 2
+  done
+}
+
+# The server boots for 3 s after the launcher starts it: the probes before it
+# listens are refused, the first one after it is answered.
+scenario_server_boots() {
+  e2e_reset --delay 3000
+  watch kestrin 30
+  expect_answered_run kestrin 1
+  e2e_expect_eq "server starts" "$(e2e_server_starts)" 1
+  local listening answered
+  listening=$(log_time ' listening on ')
+  answered=$(e2e_connections | grep ' outcome=answered ' | cut -d' ' -f1)
+  e2e_expect_range "ms from listening to the answered probe" "$((answered - listening))" 0 1300
+  # Ticks fall every 1000 ms from the window's show; all but the last failed.
+  local failed=$((($(ms_since_window "$answered") + 500) / 1000 - 1))
+  e2e_expect_range "probes refused before the answer (ticks)" "$failed" 3 5
+}
+
+# Any status line is an answer: 404, 500 and a redirect open the page as 200
+# does, and the redirect is not followed.
+scenario_status_answers() {
+  local row name status opts
+  while read -r name status opts; do
+    echo "$name, server answering $status:"
+    e2e_reset
+    # shellcheck disable=SC2086
+    e2e_start_server --status "$status" $opts
+    watch "$name" 20
+    expect_answered_run "$name" 1
+    e2e_expect_eq "status sent" "$(e2e_field "$(e2e_connections | tail -1)" status)" "$status"
+  done <<'EOF'
+kestrin          404
+kestrin          500
+kestrin_install  302 --location http://localhost:9080/kestrin/elsewhere
+EOF
+}
+
+# Connections closed or reset before the answer count as failed probes; the
+# answer after them opens the page.
+scenario_dropped_connections() {
+  local name mode outcome
+  while read -r name mode outcome; do
+    echo "$name, first 3 connections: $mode:"
+    e2e_reset
+    e2e_start_server "--$mode" 3
+    watch "$name" 30
+    expect_answered_run "$name" 4
+    e2e_expect_eq "dropped connections" "$(e2e_connections | head -3 | grep -c " outcome=$outcome ")" 3
+    e2e_expect_range "ms from window to page" "$(ms_since_window "$(e2e_url_times | head -1)")" 3000 6500
+  done <<'EOF'
+kestrin          close  closed_without_answer
+kestrin_install  reset  reset
+EOF
+}
+
+# The server takes the request and never answers, twice: each probe ends at
+# the launcher's own bound of 10 s, the next probe follows at once (the ticks
+# that fell due meanwhile are merged into one), and the third connection is
+# answered.
+scenario_silent_server() {
+  e2e_reset
+  e2e_start_server --silent 2
+  watch kestrin 45
+  expect_answered_run kestrin 3
+  local n line held
+  for n in 1 2; do
+    line=$(e2e_connections | sed -n "${n}p")
+    e2e_expect_eq "connection $n" "$(e2e_field "$line" treatment)" silent
+    held=$(e2e_field "$line" held_ms)
+    e2e_expect_range "connection $n held by the launcher (ms)" "$held" 9500 11500
+  done
+  local end1 start2
+  end1=$(e2e_connections | sed -n 1p | cut -d' ' -f1)
+  start2=$(grep ' conn=2 .* silent=waiting' "$E2E_SERVER_LOG" | cut -d' ' -f1)
+  e2e_expect_range "ms from the end of probe 1 to probe 2" "$((start2 - end1))" 0 1500
+}
+
+# Nothing ever answers (the server accepts and closes every connection): 121
+# probes, no page, exit code 0, after about 121 s.
+scenario_no_answer_ever() {
+  e2e_reset
+  e2e_start_server --close always
+  watch kestrin 200
+  e2e_expect_eq "exit code" "$RC" 0
+  e2e_expect_eq "pages handed to the browser" "$(e2e_urls | grep -c .)" 0
+  e2e_expect_eq "connections that reached the server" "$(e2e_connections | grep -c .)" 121
+  e2e_expect_eq "connections not closed without answer" \
+    "$(e2e_connections | grep -vc ' outcome=closed_without_answer ')" 0
+  e2e_expect_range "ms from window to exit" "$(ms_since_window "$T_END")" 119000 135000
+}
+
+lnk_field() { lnkinfo "$1" 2>/dev/null | tr -d '\r' | sed -n "s/^[[:space:]]*$2[[:space:]]*: //p"; }
+
+expect_shortcut() {
+  local lnk="$E2E_DESKTOP/KESTRIN.lnk"
+  if [ ! -f "$lnk" ]; then
+    e2e_fail "no KESTRIN.lnk in the desktop folder"
+    return
+  fi
+  e2e_expect_eq "shortcut target" "$(lnk_field "$lnk" 'Local path')" 'c:\kestrin\kestrin.exe'
+  e2e_expect_eq "shortcut working directory" "$(lnk_field "$lnk" 'Working directory')" 'c:\kestrin\'
+}
+
+# Message boxes shown by the launchers (dialog class, caption "KESTRIN").
+message_boxes() { e2e_probe_windows | grep -c '^window .* class="#32770"'; }
+has_message_box() { [ "$(message_boxes)" -ge 1 ]; }
+no_message_box() { [ "$(message_boxes)" -eq 0 ]; }
+
+# kestrin_install writes the shortcut on every run; a desktop folder that
+# refuses writing costs the shortcut and nothing else.
+scenario_shortcut() {
+  echo "first run:"
+  e2e_reset
+  e2e_start_server
+  watch kestrin_install 20
+  expect_answered_run kestrin_install 1
+  expect_shortcut
+
+  echo "second run, over a spoilt KESTRIN.lnk:"
+  echo "not a shortcut" >"$E2E_DESKTOP/KESTRIN.lnk"
+  : >"$E2E_URL_LOG"
+  watch kestrin_install 20
+  e2e_expect_eq "exit code" "$RC" 0
+  expect_shortcut
+
+  echo "desktop folder refusing new files:"
+  e2e_reset
+  e2e_freeze_desktop
+  e2e_launch kestrin_install
+  local boxes=0 seen=0
+  while kill -0 "$LAUNCH_PID" 2>/dev/null && [ $(($(e2e_now_ms) - LAUNCH_T0)) -lt 20000 ]; do
+    boxes=$((boxes + $(message_boxes)))
+    seen=$((seen + 1))
+    sleep 0.2
+  done
+  RC=$(e2e_wait_exit "$LAUNCH_PID" 5)
+  e2e_unfreeze_desktop
+  e2e_expect_eq "message boxes seen (in $seen looks)" "$boxes" 0
+  e2e_expect_eq "exit code" "$RC" 0
+  e2e_expect_eq "server starts" "$(e2e_server_starts)" 1
+  e2e_expect_eq "page handed to the browser" "$(e2e_urls)" "$PAGE_kestrin_install"
+  e2e_expect_eq "files in the desktop folder" "$(find "$E2E_DESKTOP" -mindepth 1 | wc -l)" 0
+  e2e_expect_eq "shortcut written elsewhere on c:" \
+    "$(find "$WINEPREFIX/drive_c" -maxdepth 3 -name KESTRIN.lnk | wc -l)" 0
+}
+
+# Without the shell-link class, kestrin_install shows one error box and then
+# the waiting window that never changes: no server start, no page; closing
+# the window ends it with exit code 0.
+scenario_shortcut_class_missing() {
+  e2e_reset
+  e2e_remove_shell_link_class
+  local expected
+  expected="$(e2e_wine_out "$E2E_WINPROBE_EXE" syserror 0x80040154)."
+  e2e_launch kestrin_install
+  local box=""
+  e2e_wait_for 20 has_message_box || e2e_fail "no message box within 20 s"
+  # Time for whatever a wrong continuation would do (start the server, poll).
+  sleep 2
+  local windows
+  windows=$(e2e_probe_windows)
+  e2e_expect_eq "message boxes" "$(printf '%s\n' "$windows" | grep -c '^window .* class="#32770"')" 1
+  e2e_expect_eq "message box text" \
+    "$(printf '%s\n' "$windows" | sed -n '/^window .*class="#32770"/,/^window /p' |
+       grep 'class="Static"' | grep -v 'text=""' | head -1 | sed 's/.* text="\(.*\)" pos=.*/\1/')" \
+    "$expected"
+  e2e_expect_eq "server starts while the box is up" "$(e2e_server_starts)" 0
+  box=$(e2e_x_windows | while read -r id; do
+    [ "$(xdotool getwindowgeometry "$id" | sed -n 's/.*Geometry: //p')" != "258x89" ] && echo "$id"
+  done | head -1)
+  [ -n "$box" ] || e2e_fail "no X window for the message box"
+  e2e_press "$box" Return
+  e2e_wait_for 10 no_message_box || e2e_fail "the message box did not close"
+  sleep 2
+  windows=$(e2e_probe_windows)
+  e2e_expect_eq "waiting windows after the box" "$(printf '%s\n' "$windows" | grep -c '^window .* client=258x89')" 1
+  e2e_expect_eq "label" "$(printf '%s\n' "$windows" | grep -c "text=\"$LABEL\"")" 1
+  e2e_expect_eq "still running" "$(kill -0 "$LAUNCH_PID" 2>/dev/null && echo yes || echo no)" yes
+  e2e_expect_eq "server starts" "$(e2e_server_starts)" 0
+  e2e_expect_eq "pages handed to the browser" "$(e2e_urls | grep -c .)" 0
+  local win
+  win=$(e2e_x_windows | head -1)
+  e2e_press "$win" alt+F4
+  RC=$(e2e_wait_exit "$LAUNCH_PID" 15)
+  e2e_expect_eq "exit code after closing the window" "$RC" 0
+  e2e_expect_eq "files in the desktop folder" "$(find "$E2E_DESKTOP" -mindepth 1 | wc -l)" 0
+  e2e_restore_shell_link_class
+}
+
+# Closing the window while the launcher polls ends it with exit code 0 and no
+# page; the server it started goes on booting and then answers.
+scenario_close_while_polling() {
+  e2e_reset --delay 4000
+  e2e_launch kestrin
+  local win
+  win=$(e2e_wait_x_windows 1 20 | head -1)
+  [ -n "$win" ] || e2e_fail "no window"
+  sleep 2.5
+  local closed
+  closed=$(e2e_now_ms)
+  e2e_press "$win" alt+F4
+  RC=$(e2e_wait_exit "$LAUNCH_PID" 15)
+  e2e_expect_eq "exit code" "$RC" 0
+  e2e_expect_range "ms from close to exit" "$(($(e2e_now_ms) - closed))" 0 5000
+  e2e_expect_eq "pages handed to the browser" "$(e2e_urls | grep -c .)" 0
+  e2e_expect_eq "connections before the close" "$(e2e_connections | grep -c .)" 0
+  if e2e_wait_for 10 grep -q ' listening on ' "$E2E_SERVER_LOG"; then
+    e2e_ok "the server kept running and listens"
+    e2e_expect_eq "the server answers afterwards" \
+      "$(curl -s -m 5 -o /dev/null -w '%{http_code}' http://127.0.0.1:9080/kestrin)" 200
+  else
+    e2e_fail "the server did not come up after the launcher ended"
+  fi
+  e2e_expect_eq "pages handed to the browser, later" "$(e2e_urls | grep -c .)" 0
+}
+
+# The waiting window, the same in both programs: caption "KESTRIN", client
+# area 258x89, the label, topmost, a fixed dialog frame without minimize or
+# maximize box, centred on the screen.
+scenario_window() {
+  local name
+  for name in kestrin kestrin_install; do
+    echo "$name:"
+    e2e_reset --delay 3000
+    e2e_launch "$name"
+    local xwin
+    xwin=$(e2e_wait_x_windows 1 20 | head -1)
+    sleep 0.3
+    local info line
+    info=$(e2e_probe_windows)
+    line=$(printf '%s\n' "$info" | grep '^window ' | head -1)
+    e2e_expect_eq "windows titled KESTRIN" "$(printf '%s\n' "$info" | grep -c '^window ')" 1
+    e2e_expect_eq "caption" "$(e2e_field "$line" caption)" KESTRIN
+    e2e_expect_eq "client area" "$(e2e_field "$line" client)" 258x89
+    e2e_expect_eq "client area seen by X" \
+      "$(xdotool getwindowgeometry "$xwin" 2>/dev/null | sed -n 's/.*Geometry: //p')" 258x89
+    e2e_expect_eq "topmost" "$(e2e_field "$line" topmost)" 1
+    e2e_expect_eq "label" "$(printf '%s\n' "$info" | grep -c "^  child class=\"Static\" text=\"$LABEL\"")" 1
+    local style=$(($(e2e_field "$line" style)))
+    e2e_expect_eq "system menu, no minimize/maximize box, no sizing frame" \
+      "$(((style & 0x80000) != 0)),$(((style & 0x30000) != 0)),$(((style & 0x40000) != 0))" "1,0,0"
+    local frame screen fx fy fw fh sw sh
+    frame=$(e2e_field "$line" frame)
+    screen=$(e2e_field "$line" screen)
+    IFS=',x' read -r fx fy fw fh <<<"$frame"
+    IFS='x' read -r sw sh <<<"$screen"
+    e2e_expect_eq "placed at the centre of the ${screen} screen" "$fx,$fy" "$(((sw - fw) / 2)),$(((sh - fh) / 2))"
+    import -window root "$E2E_DIR/window-$name.png" 2>/dev/null &&
+      echo "  screenshot: $E2E_DIR/window-$name.png"
+    RC=$(e2e_wait_exit "$LAUNCH_PID" 20)
+    e2e_expect_eq "exit code" "$RC" 0
+  done
+}
+
+# Two launchers at once: two windows, two server starts, both pages.
+scenario_two_launchers() {
+  e2e_reset --delay 3000
+  e2e_launch kestrin
+  local p1=$LAUNCH_PID
+  e2e_launch kestrin_install
+  local p2=$LAUNCH_PID
+  if e2e_wait_x_windows 2 20 >/dev/null; then
+    local info
+    info=$(e2e_probe_windows)
+    e2e_expect_eq "waiting windows" "$(printf '%s\n' "$info" | grep -c '^window .* client=258x89')" 2
+    e2e_expect_eq "processes owning them" \
+      "$(printf '%s\n' "$info" | grep '^window ' | sed 's/.* pid=\([0-9]*\).*/\1/' | sort -u | grep -c .)" 2
+  else
+    e2e_fail "two windows did not show"
+  fi
+  e2e_expect_eq "exit code of kestrin" "$(e2e_wait_exit "$p1" 30)" 0
+  e2e_expect_eq "exit code of kestrin_install" "$(e2e_wait_exit "$p2" 30)" 0
+  e2e_expect_eq "server starts" "$(e2e_server_starts)" 2
+  e2e_expect_eq "pages handed to the browser" "$(e2e_urls | sort | tr '\n' ' ')" \
+    "$PAGE_kestrin $PAGE_kestrin_install "
+  e2e_expect_eq "answered connections" "$(e2e_connections | grep -c ' outcome=answered ')" 2
+}
+
+# ---------------------------------------------------------------------------
+
+name=${1:-}
+if [ -z "$name" ] || ! declare -F "scenario_$name" >/dev/null; then
+  echo "usage: $0 SCENARIO" >&2
+  echo "scenarios: $(declare -F | sed -n 's/^declare -f scenario_//p' | tr '\n' ' ')" >&2
+  exit 2
+fi
+e2e_init
+started=$(e2e_now_ms)
+echo "scenario $name"
+"scenario_$name"
+echo "took $((($(e2e_now_ms) - started) / 1000)) s"
+e2e_finish

@@ -1,0 +1,134 @@
+// winprobe: reads the launchers' windows from another process, the way the
+// end-to-end tests look at them from outside.
+//
+//   winprobe list [CAPTION]   every visible top-level window with the caption
+//                             (default "KESTRIN"), with its children
+//   winprobe syserror CODE    the text a failed COM call with this code is
+//                             reported with: the system's text without trailing
+//                             blanks, control characters and full stops, or
+//                             "OLE error XXXXXXXX" when the system has none
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+std::string Quote(const std::string& text)
+{
+    std::string out = "\"";
+    for (char c : text) {
+        unsigned char u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (u < 32) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\x%02x", u);
+            out += buf;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+std::string Text(HWND h)
+{
+    char buf[1024] = "";
+    GetWindowTextA(h, buf, sizeof buf);
+    return buf;
+}
+
+std::string ClassOf(HWND h)
+{
+    char buf[256] = "";
+    GetClassNameA(h, buf, sizeof buf);
+    return buf;
+}
+
+BOOL CALLBACK PrintChild(HWND child, LPARAM parent)
+{
+    RECT r{};
+    GetWindowRect(child, &r);
+    POINT p{r.left, r.top};
+    ScreenToClient(reinterpret_cast<HWND>(parent), &p);
+    std::printf("  child class=%s text=%s pos=%ld,%ld size=%ldx%ld visible=%d\n", Quote(ClassOf(child)).c_str(),
+                Quote(Text(child)).c_str(), p.x, p.y, r.right - r.left, r.bottom - r.top,
+                IsWindowVisible(child) ? 1 : 0);
+    return TRUE;
+}
+
+struct ListArgs {
+    std::string caption;
+    int found = 0;
+};
+
+BOOL CALLBACK PrintTop(HWND h, LPARAM param)
+{
+    ListArgs& args = *reinterpret_cast<ListArgs*>(param);
+    if (!IsWindowVisible(h) || Text(h) != args.caption) {
+        return TRUE;
+    }
+    ++args.found;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(h, &pid);
+    RECT client{}, frame{};
+    GetClientRect(h, &client);
+    GetWindowRect(h, &frame);
+    LONG style = GetWindowLongA(h, GWL_STYLE);
+    LONG exStyle = GetWindowLongA(h, GWL_EXSTYLE);
+    std::printf("window hwnd=0x%lx pid=%lu class=%s caption=%s client=%ldx%ld frame=%ld,%ld,%ldx%ld "
+                "topmost=%d style=0x%08lx exstyle=0x%08lx owner=0x%lx enabled=%d screen=%dx%d\n",
+                static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(h)), static_cast<unsigned long>(pid),
+                Quote(ClassOf(h)).c_str(), Quote(Text(h)).c_str(), client.right, client.bottom, frame.left,
+                frame.top, frame.right - frame.left, frame.bottom - frame.top,
+                (exStyle & WS_EX_TOPMOST) ? 1 : 0, static_cast<unsigned long>(style),
+                static_cast<unsigned long>(exStyle),
+                static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(GetWindow(h, GW_OWNER))),
+                IsWindowEnabled(h) ? 1 : 0, GetSystemMetrics(SM_CXVIRTUALSCREEN),
+                GetSystemMetrics(SM_CYVIRTUALSCREEN));
+    EnumChildWindows(h, PrintChild, reinterpret_cast<LPARAM>(h));
+    return TRUE;
+}
+
+int SysError(const char* codeText)
+{
+    DWORD code = static_cast<DWORD>(std::strtoul(codeText, nullptr, 0));
+    char buf[1024] = "";
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
+                                 FORMAT_MESSAGE_ARGUMENT_ARRAY,
+                             nullptr, code, 0, buf, sizeof buf, nullptr);
+    std::string text(buf, n < sizeof buf ? n : 0);
+    while (!text.empty() &&
+           (static_cast<unsigned char>(text.back()) <= 32 || text.back() == '.')) {
+        text.pop_back();
+    }
+    if (text.empty()) {
+        char fallback[32];
+        std::snprintf(fallback, sizeof fallback, "OLE error %.8lX", static_cast<unsigned long>(code));
+        text = fallback;
+    }
+    std::printf("%s\n", text.c_str());
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::string verb = argc > 1 ? argv[1] : "";
+    if (verb == "list" && argc <= 3) {
+        ListArgs args;
+        args.caption = argc == 3 ? argv[2] : "KESTRIN";
+        EnumWindows(PrintTop, reinterpret_cast<LPARAM>(&args));
+        std::printf("found=%d\n", args.found);
+        return 0;
+    }
+    if (verb == "syserror" && argc == 3) {
+        return SysError(argv[2]);
+    }
+    std::fprintf(stderr, "usage: winprobe list [CAPTION] | winprobe syserror CODE\n");
+    return 2;
+}

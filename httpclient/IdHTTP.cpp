@@ -371,7 +371,7 @@ void TIdCustomHTTP::RunExchange(TIdHTTPMethod method, const AnsiString& url, TSt
         }
     } catch (const EIdHTTPProtocolException&) {
         // The server answered: the connection stays when the answer allows.
-        if (!response.KeepConnection()) CloseConnection();
+        EndAnswer(response);
         throw;
     } catch (...) {
         // No usable answer: whatever is left on this connection (the rest of
@@ -383,8 +383,15 @@ void TIdCustomHTTP::RunExchange(TIdHTTPMethod method, const AnsiString& url, TSt
         }
         throw;
     }
-    if (!response.KeepConnection()) CloseConnection();
+    EndAnswer(response);
     redirectCount_ = 0;
+}
+
+void TIdCustomHTTP::EndAnswer(TIdHTTPResponse& response) {
+    // Bytes still buffered past the answer's end (an unread body, trailer
+    // lines) would be read as the start of the next answer: such a
+    // connection is not reused.
+    if (!response.KeepConnection() || !InputBuffer().Empty()) CloseConnection();
 }
 
 void TIdCustomHTTP::SetUpRequest(TIdHTTPRequest& request) {

@@ -183,6 +183,9 @@ protected:
 private:
     friend class TIdHTTPProtocol;
 
+    // Closes the connection after an answer unless it can carry the next one.
+    void EndAnswer(TIdHTTPResponse& response);
+
     std::unique_ptr<TIdURI> currentURI_;
     TIdCookieManager* cookieManager_ = nullptr;
     bool ownsCookieManager_ = false;

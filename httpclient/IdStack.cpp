@@ -78,11 +78,15 @@ struct PlatformShutdown {
 
 constexpr size_t kMaxSocketsPerList = 64;
 
+thread_local int32_t lastSocketError = 0;
+
 }  // namespace
 
 // ---- TIdStack
 
 TIdStack::TIdStack() = default;
+
+int32_t TIdStack::LastSocketError() const { return lastSocketError; }
 
 AnsiString TIdStack::SocketErrorText(int32_t code) {
     return Format("Socket Error # %d\r\n%s", {code, TableText(code)});
@@ -116,9 +120,10 @@ TIdStackSocketHandle TIdStack::AllocSocket(int type, int protocol) {
 
 bool TIdStack::CheckSocketResult(int result, std::initializer_list<int32_t> ignore) {
     if (result != Id_SOCKET_ERROR) return false;
-    lastSocketError_ = WSGetLastError();
-    if (std::find(ignore.begin(), ignore.end(), lastSocketError_) != ignore.end()) return true;
-    RaiseSocketFailure(lastSocketError_);
+    const int32_t code = WSGetLastError();
+    lastSocketError = code;
+    if (std::find(ignore.begin(), ignore.end(), code) != ignore.end()) return true;
+    RaiseSocketFailure(code);
 }
 
 void TIdStack::RaiseSocketFailure(int32_t code) { throw EIdSocketError(SocketErrorText(code), code); }

@@ -22,8 +22,10 @@ public:
     TIdStack& operator=(const TIdStack&) = delete;
     virtual ~TIdStack() = default;
 
-    // The platform code that the latest CheckSocketResult fetched.
-    int32_t LastSocketError() const { return lastSocketError_; }
+    // The platform code that the latest CheckSocketResult of the calling
+    // thread fetched. Kept per thread, like the platform's own last error, so
+    // that the connect thread and other clients' threads cannot mix codes.
+    int32_t LastSocketError() const;
 
     // Local addresses (not used by the client); filled on first use.
     virtual void FillLocalAddresses() = 0;
@@ -79,9 +81,6 @@ public:
     // LastSocketError: true when it is one of `ignore`, else raises.
     bool CheckSocketResult(int result, std::initializer_list<int32_t> ignore = {});
     [[noreturn]] void RaiseSocketFailure(int32_t code);
-
-protected:
-    int32_t lastSocketError_ = 0;
 };
 
 // The platform's stack over the Winsock-shaped layer; adds 11001 "Host not

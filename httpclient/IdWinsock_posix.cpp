@@ -11,7 +11,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 namespace {
@@ -233,31 +235,60 @@ int select(std::vector<TIdStackSocketHandle>* read, std::vector<TIdStackSocketHa
     add(read, POLLIN);
     add(write, POLLOUT);
     add(except, POLLPRI);
-    const int limit = infinite ? -1 : static_cast<int>(seconds * 1000 + (microseconds + 999) / 1000);
-    const int r = ::poll(fds.data(), fds.size(), limit);
-    if (r < 0) return Fail();
+    // A socket that was never connected reports POLLHUP at once although
+    // Winsock would not count it as ready: such entries are left out and the
+    // wait goes on for the rest of the limit.
+    const auto wanted = [](short events, short revents) {
+        return (revents & events) || (!(events & POLLOUT) && (revents & POLLERR));
+    };
+    const int64_t limitMs = infinite ? -1 : int64_t(seconds) * 1000 + (microseconds + 999) / 1000;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs < 0 ? 0 : limitMs);
+    std::vector<int> realFds;
+    for (const pollfd& p : fds) realFds.push_back(p.fd);
+    for (;;) {
+        int wait = -1;
+        if (!infinite) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+            wait = static_cast<int>(std::max<int64_t>(0, left.count()));
+        }
+        const int r = ::poll(fds.data(), fds.size(), wait);
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            return Fail();
+        }
+        bool any = false;
+        for (pollfd& p : fds) {
+            if (p.revents & POLLNVAL) {
+                lastError = 10038;  // not a socket (any more): Winsock fails the whole call
+                return Id_SOCKET_ERROR;
+            }
+            if (wanted(p.events, p.revents)) any = true;
+            else if (p.revents) p.fd = -1;  // only unwanted conditions: poll ignores it from now on
+        }
+        const bool anyLeft = std::any_of(fds.begin(), fds.end(), [](const pollfd& p) { return p.fd >= 0; });
+        if (any || r == 0 || wait == 0 || !anyLeft) break;
+    }
+    for (size_t k = 0; k < fds.size(); ++k) {
+        if (fds[k].fd == -1) fds[k].revents = 0;
+        fds[k].fd = realFds[k];
+    }
     size_t i = 0;
     int ready = 0;
-    auto keep = [&](std::vector<TIdStackSocketHandle>* list, short wanted) {
+    auto keep = [&](std::vector<TIdStackSocketHandle>* list) {
         if (!list) return;
         std::vector<TIdStackSocketHandle> out;
         for (TIdStackSocketHandle s : *list) {
             const pollfd& p = fds[i++];
-            if (p.revents & POLLNVAL) continue;
-            // Closed, reset and failed sockets count as readable, as with Winsock.
-            if ((p.revents & wanted) || (wanted != POLLPRI && (p.revents & (POLLHUP | POLLERR)))) out.push_back(s);
+            // A closed or reset connection reports POLLIN too; an error counts
+            // as readable (the recv reports it) and as an exception.
+            if (wanted(p.events, p.revents)) out.push_back(s);
         }
         ready += static_cast<int>(out.size());
         *list = std::move(out);
     };
-    keep(read, POLLIN);
-    keep(write, POLLOUT);
-    keep(except, POLLPRI);
-    if (ready == 0 && r > 0) {
-        // Only invalid descriptors were flagged: Winsock reports that as a failure.
-        lastError = 10038;
-        return Id_SOCKET_ERROR;
-    }
+    keep(read);
+    keep(write);
+    keep(except);
     return ready;
 }
 

@@ -49,7 +49,3 @@ struct TFormObject {
 // Parses one object with its nested objects; raises EReadError with the
 // line of the first fault.
 TFormObject ParseFormText(const AnsiString& text);
-
-// The form descriptions built into the program, by resource name (such as
-// "TFORM1"); null when there is none. Each program provides it.
-const char* FindFormResource(const AnsiString& name);

@@ -180,8 +180,7 @@ TNotifyEvent TForm::FindMethod(const AnsiString& name) const {
     return it->second;
 }
 
-void TForm::ReadForm(const AnsiString& resourceName) {
-    const char* text = FindFormResource(resourceName);
+void TForm::ReadForm(const AnsiString& resourceName, const char* text) {
     if (!text) throw EResNotFound("Resource " + resourceName + " not found");
     const TFormObject root = ParseFormText(text);
     if (!SameText(root.className, ClassName()))

@@ -199,10 +199,11 @@ public:
     TNotifyEvent FindMethod(const AnsiString& name) const;
 
 protected:
-    // Reads the form description `resourceName` (such as "TFORM1"): the
-    // form's own properties, then each component in the order stored, with
-    // its properties in the order stored; then makes the window.
-    void ReadForm(const AnsiString& resourceName);
+    // Reads the form description `text` of the resource `resourceName`
+    // (such as "TFORM1"; null text: EResNotFound): the form's own
+    // properties, then each component in the order stored, with its
+    // properties in the order stored; then makes the window.
+    void ReadForm(const AnsiString& resourceName, const char* text);
     // Fields and handlers that the description refers to by name.
     template <class T>
     void BindField(const AnsiString& name, T*& field) {

@@ -153,8 +153,10 @@ void TestPlatform::Reset() {
     s.messages = 0;
     s.quitPosted = false;
     s.windows.clear();
+    s.nextWindow = 0x1000;
     s.lastWindow = 0;
     s.timers.clear();
+    s.nextTimer = 1;
     s.liveCom = 0;
     s.lastSaved.clear();
     s.showCommand = swShowNormal;

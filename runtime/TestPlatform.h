@@ -31,7 +31,8 @@ struct TPlatformCall {
 };
 
 struct TestPlatform {
-    // Forgets every call, schedule, failure and setting; the clock is 0.
+    // Forgets every call, schedule, failure and setting; the clock is 0, and
+    // the next window is 4096 and the next timer 1.
     static void Reset();
 
     // The virtual clock in ms. Advance may be called from any thread (a test

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shared by the end-to-end scenarios and the demo run; source it from bash.
 #
 # Lays out a KESTRIN installation in a Wine prefix of its own and watches the
@@ -12,6 +13,7 @@
 #   E2E_DEMO_SERVER_EXE     demo_server.exe
 #   E2E_STARTUP_BAT         startup.bat
 #   E2E_WINPROBE_EXE        e2e_winprobe.exe (optional; for reading windows)
+#   E2E_XVFB                "always": a display of our own even if DISPLAY is set
 # Every process started here is ended by e2e_cleanup, which e2e_init installs
 # as the EXIT trap.
 
@@ -85,9 +87,10 @@ EOF
   sed 's/\r*$/\r/' "$E2E_STARTUP_BAT" >"$E2E_KESTRIN_DIR/bin/startup.bat"
 }
 
-# Xvfb on a free display when there is no display to use.
+# Xvfb on a free display when there is no display to use, or always when
+# E2E_XVFB=always (the tests never put windows on a user's screen).
 e2e_start_display() {
-  [ -n "${DISPLAY:-}" ] && return 0
+  [ -n "${DISPLAY:-}" ] && [ "${E2E_XVFB:-}" != always ] && return 0
   command -v Xvfb >/dev/null || e2e_die "no DISPLAY and no Xvfb"
   local fifo="$E2E_DIR/xvfb.display"
   rm -f "$fifo"
@@ -174,19 +177,28 @@ e2e_launch() {
   E2E_PIDS+=("$LAUNCH_PID")
 }
 
-# e2e_wait_exit PID SECONDS: prints the exit code, or "timeout".
+# e2e_wait_exit PID SECONDS: sets E2E_RC to the exit code of the program
+# started in the background, or to "timeout". (Not for $(...): a subshell
+# cannot wait for its parent's children.)
 e2e_wait_exit() {
   local pid=$1 deadline=$(($(e2e_now_ms) + $2 * 1000))
+  E2E_RC=timeout
   while kill -0 "$pid" 2>/dev/null; do
-    if [ "$(e2e_now_ms)" -ge "$deadline" ]; then
-      echo timeout
-      return 0
-    fi
+    [ "$(e2e_now_ms)" -ge "$deadline" ] && return 0
     sleep 0.05
   done
-  local rc=0
-  wait "$pid" || rc=$?
-  echo "$rc"
+  E2E_RC=0
+  wait "$pid" || E2E_RC=$?
+}
+
+# The shell hands the URL to the browser helper without waiting for it, so
+# the recorder may write after the launcher has ended: e2e_settle_urls COUNT
+# SECONDS waits until COUNT URLs are in or the time is up.
+e2e_settle_urls() {
+  local deadline=$(($(e2e_now_ms) + $2 * 1000))
+  until [ "$(grep -c . "$E2E_URL_LOG" 2>/dev/null)" -ge "$1" ] || [ "$(e2e_now_ms)" -ge "$deadline" ]; do
+    sleep 0.05
+  done
 }
 
 # Visible X windows titled exactly "KESTRIN" (the waiting window and any
@@ -225,10 +237,18 @@ e2e_wait_for() {
   done
 }
 
+# e2e_http_status PATH: the status code the server on 127.0.0.1:9080 answers
+# a GET with (bash's own TCP, bounded to 5 s).
+e2e_http_status() {
+  timeout 5 bash -c 'exec 3<>/dev/tcp/127.0.0.1/9080 &&
+    printf "GET %s HTTP/1.1\r\nHost: localhost:9080\r\nConnection: close\r\n\r\n" "$1" >&3 &&
+    head -1 <&3' _ "$1" 2>/dev/null | cut -d' ' -f2
+}
+
 # Connections that reached the server, one line each (silent ones counted
 # once, when they end).
 e2e_connections() { grep ' conn=' "$E2E_SERVER_LOG" 2>/dev/null | grep -v ' silent=waiting' || true; }
-e2e_server_starts() { grep -c ' started options=' "$E2E_SERVER_LOG" 2>/dev/null || true; }
+e2e_server_starts() { cat "$E2E_SERVER_LOG" 2>/dev/null | grep -c ' started options=' || true; }
 e2e_urls() { cut -d' ' -f2- "$E2E_URL_LOG" 2>/dev/null || true; }
 e2e_url_times() { cut -d' ' -f1 "$E2E_URL_LOG" 2>/dev/null || true; }
 # e2e_field LINE KEY: the value of key=value in a log line.

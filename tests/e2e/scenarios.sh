@@ -17,16 +17,17 @@ LABEL="Wait please, KESTRIN is starting."
 page_of() { local v="PAGE_$1"; echo "${!v}"; }
 
 # watch NAME LIMIT_S: runs c:\kestrin\NAME.exe to its end (or LIMIT_S);
-# sets RC, T0 (start), T_WIN (window seen, ms; empty if never) and T_END.
+# sets RC, T_WIN (window seen, ms; empty if never) and T_END.
 watch() {
   e2e_launch "$1"
-  T0=$LAUNCH_T0
   T_WIN=""
   if e2e_wait_x_windows 1 20 >/dev/null; then
     T_WIN=$(e2e_now_ms)
   fi
-  RC=$(e2e_wait_exit "$LAUNCH_PID" "$2")
+  e2e_wait_exit "$LAUNCH_PID" "$2"
+  RC=$E2E_RC
   T_END=$(e2e_now_ms)
+  e2e_settle_urls 1 2
 }
 
 # Time of a server log line (its first field).
@@ -102,7 +103,7 @@ scenario_server_boots() {
 # Any status line is an answer: 404, 500 and a redirect open the page as 200
 # does, and the redirect is not followed.
 scenario_status_answers() {
-  local row name status opts
+  local name status opts
   while read -r name status opts; do
     echo "$name, server answering $status:"
     e2e_reset
@@ -216,7 +217,9 @@ scenario_shortcut() {
     seen=$((seen + 1))
     sleep 0.2
   done
-  RC=$(e2e_wait_exit "$LAUNCH_PID" 5)
+  e2e_wait_exit "$LAUNCH_PID" 5
+  RC=$E2E_RC
+  e2e_settle_urls 1 2
   e2e_unfreeze_desktop
   e2e_expect_eq "message boxes seen (in $seen looks)" "$boxes" 0
   e2e_expect_eq "exit code" "$RC" 0
@@ -264,7 +267,8 @@ scenario_shortcut_class_missing() {
   local win
   win=$(e2e_x_windows | head -1)
   e2e_press "$win" alt+F4
-  RC=$(e2e_wait_exit "$LAUNCH_PID" 15)
+  e2e_wait_exit "$LAUNCH_PID" 15
+  RC=$E2E_RC
   e2e_expect_eq "exit code after closing the window" "$RC" 0
   e2e_expect_eq "files in the desktop folder" "$(find "$E2E_DESKTOP" -mindepth 1 | wc -l)" 0
   e2e_restore_shell_link_class
@@ -282,15 +286,19 @@ scenario_close_while_polling() {
   local closed
   closed=$(e2e_now_ms)
   e2e_press "$win" alt+F4
-  RC=$(e2e_wait_exit "$LAUNCH_PID" 15)
+  e2e_wait_exit "$LAUNCH_PID" 15
+  RC=$E2E_RC
+  local ended
+  ended=$(e2e_now_ms)
+  e2e_settle_urls 1 1
   e2e_expect_eq "exit code" "$RC" 0
-  e2e_expect_range "ms from close to exit" "$(($(e2e_now_ms) - closed))" 0 5000
+  e2e_expect_range "ms from close to exit" "$((ended - closed))" 0 5000
   e2e_expect_eq "pages handed to the browser" "$(e2e_urls | grep -c .)" 0
   e2e_expect_eq "connections before the close" "$(e2e_connections | grep -c .)" 0
   if e2e_wait_for 10 grep -q ' listening on ' "$E2E_SERVER_LOG"; then
     e2e_ok "the server kept running and listens"
     e2e_expect_eq "the server answers afterwards" \
-      "$(curl -s -m 5 -o /dev/null -w '%{http_code}' http://127.0.0.1:9080/kestrin)" 200
+      "$(e2e_http_status /kestrin)" 200
   else
     e2e_fail "the server did not come up after the launcher ended"
   fi
@@ -330,7 +338,8 @@ scenario_window() {
     e2e_expect_eq "placed at the centre of the ${screen} screen" "$fx,$fy" "$(((sw - fw) / 2)),$(((sh - fh) / 2))"
     import -window root "$E2E_DIR/window-$name.png" 2>/dev/null &&
       echo "  screenshot: $E2E_DIR/window-$name.png"
-    RC=$(e2e_wait_exit "$LAUNCH_PID" 20)
+    e2e_wait_exit "$LAUNCH_PID" 20
+    RC=$E2E_RC
     e2e_expect_eq "exit code" "$RC" 0
   done
 }
@@ -351,8 +360,11 @@ scenario_two_launchers() {
   else
     e2e_fail "two windows did not show"
   fi
-  e2e_expect_eq "exit code of kestrin" "$(e2e_wait_exit "$p1" 30)" 0
-  e2e_expect_eq "exit code of kestrin_install" "$(e2e_wait_exit "$p2" 30)" 0
+  e2e_wait_exit "$p1" 30
+  e2e_expect_eq "exit code of kestrin" "$E2E_RC" 0
+  e2e_wait_exit "$p2" 30
+  e2e_expect_eq "exit code of kestrin_install" "$E2E_RC" 0
+  e2e_settle_urls 2 3
   e2e_expect_eq "server starts" "$(e2e_server_starts)" 2
   e2e_expect_eq "pages handed to the browser" "$(e2e_urls | sort | tr '\n' ' ')" \
     "$PAGE_kestrin $PAGE_kestrin_install "

@@ -7,10 +7,8 @@
 
 namespace {
 
-TIdHeaderList ListOf(std::initializer_list<const char*> lines) {
-    TIdHeaderList list;
+void Fill(TIdHeaderList& list, std::initializer_list<const char*> lines) {
     for (const char* line : lines) list.Add(line);
-    return list;
 }
 
 std::vector<AnsiString> LinesOf(const TIdHeaderList& list) {
@@ -20,7 +18,8 @@ std::vector<AnsiString> LinesOf(const TIdHeaderList& list) {
 }
 
 TEST(HeaderListLookup, FindsNamesAndJoinsContinuationLines) {
-    TIdHeaderList list = ListOf({"Content-Type : text/plain", "server: one", " two", "\tthree", "Set-cookie: a=1",
+    TIdHeaderList list;
+    Fill(list, {"Content-Type : text/plain", "server: one", " two", "\tthree", "Set-cookie: a=1",
                                  "Set-Cookie: b=2", "X-Empty:", "no colon here", "X-After:  padded  "});
     // A blank before the colon is part of the name.
     EXPECT_EQ(list.HeaderIndex("Content-Type"), -1);

@@ -173,7 +173,7 @@ public:
     {
         int64_t now = NowEpochMs();
         std::string line = std::to_string(now) + " " + LocalClockText(now) + " pid=" +
-                           std::to_string(ProcessId()) + " " + event + "\r\n";
+                           std::to_string(ProcessId()) + " " + event + "\n";
         if (!AppendToFile(path_, line)) {
             std::fputs(line.c_str(), stderr);
         }

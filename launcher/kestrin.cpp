@@ -1,0 +1,4 @@
+// kestrin: the everyday launcher.
+#include "Launcher.h"
+
+int main() { return RunLauncher(); }

@@ -1,0 +1,170 @@
+#!/usr/bin/env bash
+# Builds what is missing of the Windows programs and runs, under Wine, the
+# first-run launcher kestrin_install.exe and then the everyday launcher
+# kestrin.exe against the demo KESTRIN server (which boots for 3 s), in a Wine
+# prefix of its own under the build tree. Prints what happened, as seen from
+# outside: the window, the server start, each probe as the server saw it, the
+# page handed to the browser, the shortcut written and the exit codes; saves a
+# screenshot of the waiting window.
+#
+# Uses the display in DISPLAY when there is one, otherwise a private Xvfb.
+# KESTRIN_DEMO_BUILD=DIR uses an already configured mingw build folder
+# instead of build/win32 (the win32 preset).
+set -uo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+scripts/deps.sh || exit 1
+
+build=${KESTRIN_DEMO_BUILD:-build/win32}
+targets=(kestrin kestrin_install cmdow demo_server)
+echo "== building ${targets[*]} in $build"
+if [ -z "${KESTRIN_DEMO_BUILD:-}" ]; then
+  [ -f build/win32/CMakeCache.txt ] || cmake --preset win32 >/dev/null || exit 1
+  grep -q '^KESTRIN_TESTS:BOOL=ON' build/win32/CMakeCache.txt && targets+=(e2e_winprobe)
+  cmake --build --preset win32 --target "${targets[@]}" >"$build/demo-build.log" 2>&1 ||
+    { tail -30 "$build/demo-build.log"; echo "build FAILED (log: $build/demo-build.log)"; exit 1; }
+else
+  grep -q '^KESTRIN_TESTS:BOOL=ON' "$build/CMakeCache.txt" && targets+=(e2e_winprobe)
+  cmake --build "$build" --target "${targets[@]}" -j2 >"$build/demo-build.log" 2>&1 ||
+    { tail -30 "$build/demo-build.log"; echo "build FAILED (log: $build/demo-build.log)"; exit 1; }
+fi
+
+export E2E_DIR="$root/$build/demo"
+export E2E_KESTRIN_EXE="$build/launcher/kestrin.exe"
+export E2E_KESTRIN_INSTALL_EXE="$build/launcher/kestrin_install.exe"
+export E2E_CMDOW_EXE="$build/tools/cmdow/cmdow.exe"
+export E2E_DEMO_SERVER_EXE="$build/tools/demo_server/demo_server.exe"
+export E2E_STARTUP_BAT="tools/demo_server/startup.bat"
+export E2E_WINPROBE_EXE="$build/tests/e2e/e2e_winprobe.exe"
+[ -f "$E2E_WINPROBE_EXE" ] || E2E_WINPROBE_EXE=""
+
+# shellcheck source=e2e/harness.sh
+source scripts/e2e/harness.sh
+e2e_init
+echo "== Wine $(wine --version 2>/dev/null), prefix $E2E_DIR/prefix, display $DISPLAY$([ -n "$E2E_XVFB_PID" ] && echo ' (Xvfb of this run)')"
+
+BOOT_MS=3000
+e2e_reset --delay "$BOOT_MS"
+
+# Seconds since the launcher was started, one decimal.
+rel() { awk -v t="$1" -v t0="$T0" 'BEGIN { printf "%+6.1f s", (t - t0) / 1000 }'; }
+say() { printf '  %s  %s\n' "$(rel "$1")" "$2"; }
+
+# run NAME TITLE: runs c:\kestrin\NAME.exe to its end and tells its story.
+run() {
+  local name=$1 log_from url_from
+  log_from=$(cat "$E2E_SERVER_LOG" 2>/dev/null | grep -c . || true)
+  url_from=$(grep -c . "$E2E_URL_LOG" 2>/dev/null || true)
+  echo
+  echo "== $2: c:\\kestrin\\$name.exe"
+  e2e_launch "$name"
+  T0=$LAUNCH_T0
+  say "$T0" "started"
+  local xwin t_win=""
+  if xwin=$(e2e_wait_x_windows 1 20 | head -1) && [ -n "$xwin" ]; then
+    t_win=$(e2e_now_ms)
+    local geo caption
+    geo=$(xdotool getwindowgeometry "$xwin" 2>/dev/null | sed -n 's/.*Geometry: //p')
+    caption=$(xdotool getwindowname "$xwin" 2>/dev/null)
+    say "$t_win" "window shown: caption \"$caption\", client area $geo"
+    if [ -n "$E2E_WINPROBE_EXE" ]; then
+      local info label topmost
+      info=$(e2e_probe_windows | grep -A3 '^window .* client=')
+      label=$(printf '%s\n' "$info" | sed -n 's/^  child class="Static" text="\([^"]*\)".*/\1/p' | head -1)
+      topmost=$(printf '%s\n' "$info" | sed -n 's/^window .* topmost=\([01]\).*/\1/p' | head -1)
+      printf '            label "%s", %s, at %s\n' "$label" \
+        "$([ "$topmost" = 1 ] && echo "always on top" || echo "NOT on top")" \
+        "$(printf '%s\n' "$info" | sed -n 's/^window .* frame=\([0-9-]*,[0-9-]*\),.*/\1/p' | head -1)"
+    fi
+    if [ "$name" = kestrin_install ]; then
+      sleep 0.3
+      SHOT="$E2E_DIR/waiting-window.png"
+      import -window "$xwin" "$SHOT" 2>/dev/null || import -window root "$SHOT" 2>/dev/null || SHOT=""
+      import -window root "$E2E_DIR/screen.png" 2>/dev/null || true
+    fi
+  else
+    echo "  no window showed within 20 s"
+  fi
+  e2e_wait_exit "$LAUNCH_PID" 150
+  local rc=$E2E_RC t_end
+  t_end=$(e2e_now_ms)
+  e2e_settle_urls $((url_from + 1)) 2
+
+  # The server's side of the story, from its request log.
+  local line t rest answered="" listening=""
+  while read -r t _ rest; do
+    rest=${rest#pid=* }
+    case "$rest" in
+      "started options="*)
+        say "$t" "server start requested: cmdow ran startup.bat, the demo server started (${rest#started })" ;;
+      "booting for "*) say "$t" "server booting (${rest#booting for })" ;;
+      "listening on "*) listening=$t; say "$t" "server listening on ${rest#listening on }" ;;
+      "cannot listen"*) say "$t" "that server found port 9080 taken (the earlier one serves) and ended" ;;
+      conn=*)
+        local req outcome status held
+        req=$(e2e_field " $rest" request)
+        outcome=$(e2e_field " $rest" outcome)
+        case "$outcome" in
+          answered)
+            status=$(e2e_field " $rest" status)
+            answered=$t
+            say "$t" "probe reached the server: \"$req\" ($(e2e_field " $rest" head_bytes)-byte head), answered $status" ;;
+          "") ;;
+          *)
+            held=$(e2e_field " $rest" held_ms)
+            say "$t" "probe reached the server: \"$req\", $outcome after $held ms" ;;
+        esac ;;
+    esac
+  done < <(tail -n +"$((log_from + 1))" "$E2E_SERVER_LOG" 2>/dev/null)
+
+  # Refused connects never reach the server; the ticks before the answer
+  # (every 1000 ms from the window's show) were those.
+  if [ -n "$answered" ] && [ -n "$t_win" ]; then
+    local refused=$(((answered - t_win + 500) / 1000 - 1))
+    [ "$refused" -lt 0 ] && refused=0
+    if [ "$refused" -gt 0 ]; then
+      echo "            before that: $refused probe(s), one a second, found nothing listening (connection refused)"
+    else
+      echo "            the first probe, one second after the window showed, was answered"
+    fi
+  fi
+
+  local url
+  url=$(tail -n +"$((url_from + 1))" "$E2E_URL_LOG" 2>/dev/null | head -1)
+  if [ -n "$url" ]; then
+    say "${url%% *}" "page handed to the browser: ${url#* }"
+  else
+    echo "  no page was handed to the browser"
+  fi
+  if [ "$name" = kestrin_install ]; then
+    local lnk="$E2E_DESKTOP/KESTRIN.lnk"
+    if [ -f "$lnk" ]; then
+      local info
+      info=$(lnkinfo "$lnk" 2>/dev/null | tr -d '\r')
+      echo "            shortcut written: C:\\users\\$(id -un)\\Desktop\\KESTRIN.lnk ($lnk)"
+      echo "              target: $(printf '%s\n' "$info" | sed -n 's/^[[:space:]]*Local path[[:space:]]*: //p')"
+      echo "              working directory: $(printf '%s\n' "$info" | sed -n 's/^[[:space:]]*Working directory[[:space:]]*: //p')"
+    else
+      echo "            no shortcut on the desktop ($E2E_DESKTOP)"
+    fi
+  fi
+  say "$t_end" "ended, exit code $rc"
+  RCS+=("$name=$rc")
+}
+
+RCS=()
+SHOT=""
+echo
+echo "The demo server boots for $BOOT_MS ms after startup.bat starts it."
+run kestrin_install "First run"
+run kestrin "Everyday run (the server of the first run is still up)"
+
+echo
+echo "== exit codes: ${RCS[*]}"
+[ -n "$SHOT" ] && echo "== screenshot of the waiting window: $SHOT (whole screen: $E2E_DIR/screen.png)"
+echo "== logs: $E2E_SERVER_LOG (server), $E2E_URL_LOG (browser)"
+for r in "${RCS[@]}"; do
+  [ "${r#*=}" = 0 ] || exit 1
+done
+exit 0

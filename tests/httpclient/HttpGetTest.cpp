@@ -1,0 +1,111 @@
+// The httpget tool against scripted servers: bodies byte for byte, the
+// options, and the error report with its exit status.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "HTTPTestSupport.h"
+#include "RunProgram.h"
+
+namespace {
+
+using namespace step;
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+struct ProgramRun {
+    int status;
+    std::string out, err;
+};
+
+ProgramRun HttpGet(const std::vector<std::string>& args) {
+    const std::string out = "httpget_test.out", err = "httpget_test.err";
+    ProgramRun r;
+    r.status = RunProgram(HTTPGET_PROGRAM, args, out, err, 20000);
+    r.out = ReadFile(out);
+    r.err = ReadFile(err);
+    std::remove(out.c_str());
+    std::remove(err.c_str());
+    return r;
+}
+
+std::string Answer(const std::string& body) {
+    return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+// Bytes a text-mode stream would change: LF alone, CR LF, Ctrl-Z, NUL, high bytes.
+const std::string kBinary("a\nb\r\nc\x1a" "d\0e\xff\x80", 12);
+
+TEST(HttpGet, WritesEveryBodyByteForByteOverOneKeptConnection) {
+    ScriptedServer server({{ReadHead(), Send(Answer(kBinary)), ReadHead(), Send(Answer(kBinary)), ReadHead(),
+                            Send(Answer("two")), ReadHead(), Send(Answer("two")), Silent(3000)}});
+    const ProgramRun r = HttpGet({"-n", "2", UrlOf(server, "/one"), UrlOf(server, "/two")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, kBinary + kBinary + "twotwo");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(server.Accepted(), 1);
+}
+
+TEST(HttpGet, OptionsShapeTheRequests) {
+    ScriptedServer server(
+        {{ReadHead(), Send("HTTP/1.0 302 Found\r\nLocation: /moved\r\nConnection: keep-alive\r\nContent-Length: 0\r\n\r\n"),
+          ReadHead(), Send("HTTP/1.0 200 OK\r\nContent-Length: 4\r\n\r\ndone"), Close()}});
+    const std::string file = "httpget_test.body";
+    const ProgramRun r = HttpGet({"-0", "-L", "-t", "2000", "-H", "X-A: 1", "-H", "X-B: 2", "-o", file, UrlOf(server, "/k")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(ReadFile(file), "done");
+    std::remove(file.c_str());
+    const std::string head =
+        "HTTP/1.0\r\nConnection: keep-alive\r\nContent-Type: text/html\r\nX-A: 1\r\nX-B: 2\r\nHost: " + HostOf(server) +
+        "\r\n";
+    const std::string received = server.Connection(0).received;
+    EXPECT_EQ(received.rfind("GET /k " + head, 0), 0u) << received;
+    EXPECT_NE(received.find("GET /moved " + head), std::string::npos) << received;
+}
+
+TEST(HttpGet, ReportsTheFirstFailureAndStops) {
+    ScriptedServer refusedAfter({AnswerOnce(Answer("first"))});
+    const std::string closedUrl = "http://127.0.0.1:" + std::to_string(ClosedPort()) + "/x";
+    struct Case {
+        const char* what;
+        std::vector<std::string> args;
+        int status;
+        std::string out, err;
+    };
+    ScriptedServer notFound({AnswerOnce("HTTP/1.1 404 Not Found\r\nContent-Length: 7\r\n\r\nno\r\npe!")});
+    ScriptedServer silent({{ReadHead(), Silent(3000)}});
+    const Case cases[] = {
+        {"protocol error", {UrlOf(notFound)}, 1, "",
+         "EIdHTTPProtocolException: HTTP/1.1 404 Not Found\nReplyCode: 404\nno\r\npe!"},
+        {"refused, after one body", {UrlOf(refusedAfter), closedUrl, UrlOf(refusedAfter)}, 2, "first",
+         "EIdSocketError: Socket Error # 10061\\r\\nConnection refused.\n"},
+        {"read time-out", {"-t", "300", UrlOf(silent)}, 2, "", "EIdReadTimeout: Read Timeout\n"},
+        {"line break in the URL", {closedUrl + "\r\nX: y"}, 2, "", "EIdException: Invalid character in URL\n"},
+    };
+    for (const Case& c : cases) {
+        const ProgramRun r = HttpGet(c.args);
+        EXPECT_EQ(r.status, c.status) << c.what;
+        EXPECT_EQ(r.out, c.out) << c.what;
+        EXPECT_EQ(r.err, c.err) << c.what;
+    }
+}
+
+TEST(HttpGet, HelpAndUsage) {
+    const ProgramRun help = HttpGet({"--help"});
+    EXPECT_EQ(help.status, 0);
+    for (const char* word : {"Usage: httpget", "-o FILE", "-t MS", "-0", "-H", "-L", "-n N", "ReplyCode"})
+        EXPECT_NE(help.out.find(word), std::string::npos) << word;
+    EXPECT_EQ(HttpGet({}).status, 2);
+    EXPECT_EQ(HttpGet({"-n", "0", "http://127.0.0.1/"}).status, 2);
+    EXPECT_EQ(HttpGet({"-q", "http://127.0.0.1/"}).status, 2);
+}
+
+}  // namespace

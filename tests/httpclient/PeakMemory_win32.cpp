@@ -1,0 +1,11 @@
+#include <windows.h>
+#include <psapi.h>
+
+#include "PeakMemory.h"
+
+uint64_t PeakResidentBytes() {
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    if (!GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)) return 0;
+    return counters.PeakWorkingSetSize;
+}

@@ -1,0 +1,473 @@
+// The launcher on the recording test platform, with the real HTTP client
+// probing real loopback servers on port 9080. Built once per deliverable;
+// KESTRIN_INSTALL marks the first-run launcher.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "ComObj.h"
+#include "Launcher.h"
+#include "ScriptedServer.h"
+#include "TestPlatform.h"
+#include "Unit1.h"
+
+namespace {
+
+#ifdef KESTRIN_INSTALL
+constexpr bool kInstall = true;
+const char kPage[] = "http://localhost:9080/kestrin/demo_install.jsp";
+#else
+constexpr bool kInstall = false;
+const char kPage[] = "http://localhost:9080/kestrin";
+#endif
+
+using Strings = std::vector<AnsiString>;
+
+const AnsiString kWindow = "4096";  // the first window after TestPlatform::Reset
+const Strings kServerStart = {kWindow, "open", "c:\\kestrin\\bin\\cmdow.exe", "/run /hid c:\\kestrin\\bin\\startup.bat",
+                              "(null)", "3"};
+const Strings kPageOpen = {kWindow, "open", kPage, "(null)", "(null)", "3"};
+const char kOk[] = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
+
+// A server on port 9080 that plays `script` for every connection.
+std::unique_ptr<ScriptedServer> Serve(Script script) {
+    ScriptedServerOptions options;
+    options.port = 9080;
+    options.repeatLast = true;
+    options.stepTimeoutMs = 3000;
+    return std::make_unique<ScriptedServer>(std::vector<Script>{std::move(script)}, options);
+}
+
+Strings Names(const std::vector<TPlatformCall>& calls) {
+    Strings names;
+    for (const TPlatformCall& c : calls) names.push_back(c.name);
+    return names;
+}
+
+std::vector<Strings> ArgsOf(const char* name) {
+    std::vector<Strings> out;
+    for (const TPlatformCall& c : TestPlatform::Calls({name})) out.push_back(c.args);
+    return out;
+}
+
+// Position of the first call named `name` in the whole log, -1 if none.
+int IndexOf(const char* name, size_t from = 0) {
+    const auto calls = TestPlatform::Calls();
+    for (size_t i = from; i < calls.size(); ++i)
+        if (calls[i].name == name) return static_cast<int>(i);
+    return -1;
+}
+
+class LauncherTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        TestPlatform::Reset();
+        TestPlatform::SetModuleFileName("C:\\kestrin\\kestrin.exe");
+    }
+    void TearDown() override {
+        EXPECT_EQ(TestPlatform::LiveComReferences(), 0);
+        EXPECT_EQ(TestPlatform::LiveTimers(), 0);
+        EXPECT_EQ(TestPlatform::LiveWindows(), 0);
+    }
+    static void ExpectNoStall() { EXPECT_EQ(IndexOf("Stall"), -1) << "the loop ran out of things to do"; }
+};
+
+TEST_F(LauncherTest, StartsTheServerShowsTheWindowAndHandsOff) {
+    auto server = Serve(AnswerOnce(kOk));
+    EXPECT_EQ(RunLauncher(), 0);
+    ExpectNoStall();
+
+    const auto calls =
+        TestPlatform::Calls({"CoInitialize", "CreateMainWindow", "CreateLabel", "ShellExecuteA", "SetTimer",
+                             "SetWindowPos", "ShowWindow", "WM_TIMER", "KillTimer", "PostQuitMessage",
+                             "DestroyWindow", "CoUninitialize"});
+    ASSERT_EQ(Names(calls), (Strings{"CoInitialize", "CreateMainWindow", "CreateLabel", "ShellExecuteA", "SetTimer",
+                                     "SetWindowPos", "ShowWindow", "WM_TIMER", "KillTimer", "ShellExecuteA",
+                                     "PostQuitMessage", "DestroyWindow", "CoUninitialize"}));
+    EXPECT_EQ(calls[1].args, (Strings{"KESTRIN", "258", "89", "192", "114", "dialog", "topmost", "0xFF00000F"}));
+    EXPECT_EQ(calls[2].args, (Strings{kWindow, "Wait please, KESTRIN is starting.", "48", "40", "157", "13",
+                                      "MS Sans Serif", "-11", "1", "0xFF000008", ""}));
+    EXPECT_EQ(calls[3].args, kServerStart);
+    EXPECT_EQ(calls[4].args, (Strings{"1000", "1"}));
+    // Centred on the 1024 x 768 virtual screen: the window is 264 x 114.
+    EXPECT_EQ(calls[5].args, (Strings{kWindow, "380", "327"}));
+    EXPECT_EQ(calls[6].args, (Strings{kWindow, "1"}));
+    EXPECT_EQ(calls[7].time, 1000);
+    EXPECT_EQ(calls[8].args, (Strings{"1"}));  // the timer is off before the shell is called
+    EXPECT_EQ(calls[9].args, kPageOpen);
+    EXPECT_EQ(calls[10].time, 1000);
+
+    server->Stop();
+    EXPECT_EQ(server->Accepted(), 1);  // no request after the answer
+    const ConnectionRecord c = server->Connection(0);
+    EXPECT_EQ(c.received.substr(0, 23), "GET /kestrin HTTP/1.1\r\n");
+}
+
+TEST_F(LauncherTest, EveryAnswerOpensThePage) {
+    const char* const answers[] = {
+        kOk,
+        "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n",
+        "HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot found",
+        "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n",
+        "HTTP/1.1 302 Found\r\nLocation: http://localhost:9080/elsewhere\r\nContent-Length: 0\r\n\r\n",
+    };
+    for (const char* answer : answers) {
+        SCOPED_TRACE(answer);
+        TestPlatform::Reset();
+        auto server = Serve(AnswerOnce(answer));
+        EXPECT_EQ(RunLauncher(), 0);
+        ExpectNoStall();
+        EXPECT_EQ(TestPlatform::Ticks(), 1);
+        EXPECT_EQ(ArgsOf("ShellExecuteA"), (std::vector<Strings>{kServerStart, kPageOpen}));
+        server->Stop();
+        EXPECT_EQ(server->Accepted(), 1);
+    }
+}
+
+TEST_F(LauncherTest, FailedProbesAreCountedUpToTheLimit) {
+    struct Case {
+        const char* name;
+        int serverFromTick;  // 0: nothing listens
+        Script script;
+        int probes;
+        bool page;
+    };
+    const std::vector<Case> cases = {
+        {"nothing listens", 0, {}, 121, false},
+        {"closed before an answer", 1, {step::ReadHead(), step::Close()}, 121, false},
+        {"answer on the 120th probe", 120, AnswerOnce(kOk), 120, true},
+        {"answer on the 121st probe", 121, AnswerOnce(kOk), 121, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestPlatform::Reset();
+        std::unique_ptr<ScriptedServer> server;
+        if (c.serverFromTick > 0) TestPlatform::InTick(c.serverFromTick, [&] { server = Serve(c.script); });
+        EXPECT_EQ(RunLauncher(), 0);
+        ExpectNoStall();
+        EXPECT_EQ(TestPlatform::Ticks(), c.probes);
+        const auto quit = TestPlatform::Calls({"PostQuitMessage"});
+        ASSERT_EQ(quit.size(), 1u);
+        EXPECT_EQ(quit[0].time, c.probes * 1000);
+        // The last tick turns the timer off before its probe; once is enough.
+        const auto kills = TestPlatform::Calls({"KillTimer"});
+        ASSERT_EQ(kills.size(), 1u);
+        EXPECT_EQ(kills[0].time, c.probes * 1000);
+        const std::vector<Strings> shell = ArgsOf("ShellExecuteA");
+        EXPECT_EQ(shell, c.page ? (std::vector<Strings>{kServerStart, kPageOpen}) : std::vector<Strings>{kServerStart});
+        EXPECT_EQ(IndexOf("MessageBoxA"), -1);
+        if (server) {
+            server->Stop();
+            const int firstAtServer = c.serverFromTick;
+            EXPECT_EQ(server->Accepted(), c.probes - firstAtServer + 1);
+        }
+    }
+}
+
+TEST_F(LauncherTest, StartUpShowCommand) {
+    struct Case {
+        int32_t command;
+        int64_t restoreAt;  // -1: no restore
+        Strings shows;      // show commands given to the window, in order
+        int64_t formShowAt;
+    };
+    const Case cases[] = {
+        {1, -1, {"1"}, 0},
+        {3, -1, {"3"}, 0},
+        {2, -1, {"1"}, 0},
+        {7, 30000, {"7", "1"}, 30000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.command);
+        TestPlatform::Reset();
+        TestPlatform::SetStartupShowCommand(c.command);
+        if (c.restoreAt >= 0) TestPlatform::RestoreWindowAt(c.restoreAt);
+        auto server = Serve(AnswerOnce(kOk));
+        EXPECT_EQ(RunLauncher(), 0);
+        ExpectNoStall();
+        Strings shows;
+        for (const Strings& a : ArgsOf("ShowWindow")) shows.push_back(a[1]);
+        EXPECT_EQ(shows, c.shows);
+        const auto shell = TestPlatform::Calls({"ShellExecuteA"});
+        ASSERT_EQ(shell.size(), 2u);
+        EXPECT_EQ(shell[0].time, c.formShowAt);
+        EXPECT_EQ(shell[1].time, c.formShowAt + 1000);
+        // Placed once, after the show handler and before becoming visible.
+        const auto placed = TestPlatform::Calls({"SetWindowPos"});
+        ASSERT_EQ(placed.size(), 1u);
+        EXPECT_EQ(placed[0].time, c.formShowAt);
+        EXPECT_LT(IndexOf("ShellExecuteA"), IndexOf("SetWindowPos"));
+        EXPECT_LT(IndexOf("SetWindowPos"), IndexOf("ShowWindow", IndexOf("SetWindowPos")));
+    }
+}
+
+TEST_F(LauncherTest, ClosingTheWindowEndsTheProgramWithoutAPage) {
+    struct Case {
+        const char* state;
+        std::function<void()> arrange;
+        int64_t closeAt;
+        int64_t closedAt;  // when the close takes effect
+        bool serverStarted;
+        int probes;
+    };
+    const std::vector<Case> cases = {
+        {"not yet restored", [] { TestPlatform::SetStartupShowCommand(7); }, 5000, 5000, false, 0},
+        {"polling", [] {}, 5500, 5500, true, 5},
+        {"during a probe that takes 3 s", [] { TestPlatform::InTick(2, [] { TestPlatform::Advance(3000); }); }, 2500,
+         5000, true, 2},
+        {"waiting after a failed show handler", [] { TestPlatform::SetNoTimerLeft(true); }, 5000, 5000, true, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.state);
+        TestPlatform::Reset();
+        c.arrange();
+        TestPlatform::CloseWindowAt(c.closeAt);
+        EXPECT_EQ(RunLauncher(), 0);
+        ExpectNoStall();
+        EXPECT_EQ(TestPlatform::Ticks(), c.probes);
+        EXPECT_EQ(ArgsOf("ShellExecuteA"), c.serverStarted ? std::vector<Strings>{kServerStart} : std::vector<Strings>{});
+        const auto end = TestPlatform::Calls({"UserClose", "PostQuitMessage", "DestroyWindow", "CoUninitialize"});
+        ASSERT_EQ(Names(end), (Strings{"UserClose", "PostQuitMessage", "DestroyWindow", "CoUninitialize"}));
+        EXPECT_EQ(end[0].time, c.closedAt);
+    }
+}
+
+TEST_F(LauncherTest, AFailingShowHandlerIsReportedThenTheWindowWaits) {
+    struct Case {
+        const char* name;
+        bool installOnly;
+        std::function<void()> arrange;
+        AnsiString text;
+        bool serverStarted;
+        Strings releases;
+    };
+    const std::vector<Case> cases = {
+        {"no timer left", false, [] { TestPlatform::SetNoTimerLeft(true); }, "Not enough timers available.", true,
+         {"IPersistFile", "IShellLinkA", "IUnknown"}},
+        {"shell-link class not registered", true,
+         [] { TestPlatform::SetCoCreateInstanceResult(static_cast<int32_t>(0x80040154u)); }, "Class not registered.",
+         false, {}},
+        {"creation error without a system text", true,
+         [] { TestPlatform::SetCoCreateInstanceResult(static_cast<int32_t>(0x80041234u)); }, "OLE error 80041234.",
+         false, {}},
+        {"system text with its own full stop", true,
+         [] {
+             TestPlatform::SetCoCreateInstanceResult(static_cast<int32_t>(0x80070005u));
+             TestPlatform::SetSystemErrorText(static_cast<int32_t>(0x80070005u), "Access is denied. \r\n");
+         },
+         "Access is denied.", false, {}},
+        {"no IShellLinkA", true, [] { TestPlatform::FailQueryInterface(IID_IShellLinkA); }, "Interface not supported.",
+         false, {"IUnknown"}},
+        {"no IPersistFile", true, [] { TestPlatform::FailQueryInterface(IID_IPersistFile); },
+         "Interface not supported.", false, {"IShellLinkA", "IUnknown"}},
+    };
+    for (const Case& c : cases) {
+        if (c.installOnly && !kInstall) continue;
+        SCOPED_TRACE(c.name);
+        TestPlatform::Reset();
+        c.arrange();
+        TestPlatform::CloseWindowAt(60000);
+        EXPECT_EQ(RunLauncher(), 0);
+        ExpectNoStall();
+        EXPECT_EQ(ArgsOf("MessageBoxA"), (std::vector<Strings>{{kWindow, c.text, "KESTRIN", "0x00000010"}}));
+        EXPECT_EQ(ArgsOf("ShellExecuteA"), c.serverStarted ? std::vector<Strings>{kServerStart} : std::vector<Strings>{});
+        EXPECT_EQ(TestPlatform::Ticks(), 0);
+        // Visible only after the box, and then left alone until closed.
+        const int box = IndexOf("MessageBoxA");
+        EXPECT_NE(IndexOf("ShowWindow", box), -1);
+        EXPECT_EQ(IndexOf("ShowWindow"), IndexOf("ShowWindow", box));
+        if (kInstall) {
+            Strings releases;
+            for (const Strings& a : ArgsOf("Release")) releases.push_back(a[0]);
+            EXPECT_EQ(releases, c.releases);
+        }
+    }
+}
+
+TEST_F(LauncherTest, DesktopShortcut) {
+    struct Case {
+        AnsiString desktop;
+        std::u16string saved;
+        AnsiString savedAsRecorded;  // as recorded: non-ASCII code units in hex escapes
+    };
+    const Case cases[] = {
+        {"C:\\Users\\tester\\Desktop", u"C:\\Users\\tester\\Desktop\\KESTRIN.lnk",
+         "C:\\Users\\tester\\Desktop\\KESTRIN.lnk"},
+        // Through the ANSI code page (Windows-1252 on the test platform).
+        {"C:\\Users\\J\xE9r\xF4me\x80\\Desktop", u"C:\\Users\\J\u00E9r\u00F4me\u20AC\\Desktop\\KESTRIN.lnk",
+         "C:\\Users\\J\\u00E9r\\u00F4me\\u20AC\\Desktop\\KESTRIN.lnk"},
+        // No separator added or removed.
+        {"D:\\", u"D:\\\\KESTRIN.lnk", "D:\\\\KESTRIN.lnk"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.desktop);
+        TestPlatform::Reset();
+        TestPlatform::SetDesktopPath(c.desktop);
+        auto server = Serve(AnswerOnce(kOk));
+        EXPECT_EQ(RunLauncher(), 0);
+        const auto calls = TestPlatform::Calls(
+            {"CoCreateInstance", "QueryInterface", "IShellLinkA::SetPath", "IShellLinkA::SetWorkingDirectory",
+             "SHGetSpecialFolderLocation", "SHGetPathFromIDListA", "MultiByteToWideChar", "IPersistFile::Save",
+             "CoTaskMemFree", "Release"});
+        if (!kInstall) {
+            EXPECT_TRUE(calls.empty());  // the everyday launcher writes no shortcut
+            continue;
+        }
+        const AnsiString file = c.desktop + "\\KESTRIN.lnk";
+        const std::vector<std::pair<AnsiString, Strings>> expected = {
+            {"CoCreateInstance",
+             {"{00021401-0000-0000-C000-000000000046}", "(null)", "5", "{00000000-0000-0000-C000-000000000046}"}},
+            {"QueryInterface", {"IUnknown", "{000214EE-0000-0000-C000-000000000046}"}},
+            {"QueryInterface", {"IUnknown", "{0000010B-0000-0000-C000-000000000046}"}},
+            {"IShellLinkA::SetPath", {"c:\\kestrin\\kestrin.exe"}},
+            {"IShellLinkA::SetWorkingDirectory", {"c:\\kestrin\\"}},
+            {"SHGetSpecialFolderLocation", {"0", "16"}},
+            {"SHGetPathFromIDListA", {"list"}},
+            {"MultiByteToWideChar", {file}},
+            {"IPersistFile::Save", {c.savedAsRecorded, "FALSE"}},
+            {"CoTaskMemFree", {"list"}},
+            {"Release", {"IPersistFile"}},
+            {"Release", {"IShellLinkA"}},
+            {"Release", {"IUnknown"}},
+        };
+        ASSERT_EQ(calls.size(), expected.size());
+        for (size_t i = 0; i < expected.size(); ++i) {
+            EXPECT_EQ(calls[i].name, expected[i].first) << i;
+            EXPECT_EQ(calls[i].args, expected[i].second) << i;
+        }
+        EXPECT_EQ(TestPlatform::LastSavedFileName(), c.saved);
+        // Written before the server is started.
+        EXPECT_LT(IndexOf("IPersistFile::Save"), IndexOf("ShellExecuteA"));
+    }
+}
+
+TEST_F(LauncherTest, ShortcutSaveProblemsAreSilent) {
+    if (!kInstall) GTEST_SKIP() << "only the first-run launcher writes a shortcut";
+    struct Case {
+        const char* name;
+        std::function<void()> arrange;
+        bool saved;
+    };
+    const std::vector<Case> cases = {
+        {"save fails", [] { TestPlatform::SetSaveResult(static_cast<int32_t>(0x80070005u)); }, true},
+        {"no desktop folder", [] { TestPlatform::SetDesktopPath(std::nullopt); }, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestPlatform::Reset();
+        c.arrange();
+        auto server = Serve(AnswerOnce(kOk));
+        EXPECT_EQ(RunLauncher(), 0);
+        ExpectNoStall();
+        EXPECT_EQ(IndexOf("MessageBoxA"), -1);
+        EXPECT_EQ(IndexOf("IPersistFile::Save") != -1, c.saved);
+        EXPECT_EQ(ArgsOf("ShellExecuteA"), (std::vector<Strings>{kServerStart, kPageOpen}));
+    }
+}
+
+TEST_F(LauncherTest, StartUpErrorGetsTheLastResortReport) {
+    TestPlatform::SetCreateWindowFails(true);
+    EXPECT_EQ(RunLauncher(), 1);
+    EXPECT_EQ(ArgsOf("MessageBoxA"),
+              (std::vector<Strings>{{"0", "Exception EOutOfResources in module kestrin.exe at 00000000.\r\n"
+                                          "Error creating window.\r\n",
+                                     "Application Error", "0x00002010"}}));
+    EXPECT_EQ(IndexOf("ShellExecuteA"), -1);
+    EXPECT_EQ(Names(TestPlatform::Calls({"CoInitialize", "MessageBoxA", "CoUninitialize"})),
+              (Strings{"CoInitialize", "MessageBoxA", "CoUninitialize"}));
+}
+
+TEST_F(LauncherTest, ComIsUninitialisedOnlyAfterASuccessfulInitialise) {
+    struct Case {
+        uint32_t result;
+        size_t uninitialises;
+    };
+    const Case cases[] = {{0x00000000u, 1}, {0x00000001u, 1}, {0x80010106u, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.result);
+        TestPlatform::Reset();
+        TestPlatform::SetCoInitializeResult(static_cast<int32_t>(c.result));
+        auto server = Serve(AnswerOnce(kOk));
+        EXPECT_EQ(RunLauncher(), 0);
+        EXPECT_EQ(TestPlatform::Calls({"CoUninitialize"}).size(), c.uninitialises);
+        EXPECT_EQ(ArgsOf("ShellExecuteA"), (std::vector<Strings>{kServerStart, kPageOpen}));
+    }
+}
+
+TEST_F(LauncherTest, TheFormsClientHasTheDefaultsOfAClientBuiltInCode) {
+    TApplication app;
+    TForm1* form = nullptr;
+    app.CreateForm(form);
+    ASSERT_EQ(form->ComponentCount(), 3);
+    EXPECT_EQ(form->Components(0), form->Label1);
+    EXPECT_EQ(form->Components(1), form->Timer1);
+    EXPECT_EQ(form->Components(2), form->http);
+    EXPECT_EQ(form->http->Name(), "http");
+    EXPECT_EQ(form->http->Owner(), form);
+    EXPECT_FALSE(form->Timer1->Enabled());
+    EXPECT_EQ(form->Timer1->Interval(), 1000u);
+    EXPECT_EQ(form->FailedTries, 0);
+    EXPECT_FALSE(form->ShowInstallPage);
+    EXPECT_EQ(form->http->FetchTimeout(), 10000);  // the launcher's own bound, not from the form
+
+    TIdHTTP code(nullptr);
+    using Getter = std::function<AnsiString(TIdHTTP&)>;
+    auto b = [](bool v) { return AnsiString(v ? "true" : "false"); };
+    const std::vector<std::pair<const char*, Getter>> properties = {
+        {"ASCIIFilter", [&](TIdHTTP& h) { return b(h.ASCIIFilter()); }},
+        {"Intercept", [&](TIdHTTP& h) { return b(h.Intercept() != nullptr); }},
+        {"IOHandler", [&](TIdHTTP& h) { return b(h.IOHandler() != nullptr); }},
+        {"MaxLineLength", [](TIdHTTP& h) { return IntToStr(h.MaxLineLength()); }},
+        {"MaxLineAction", [](TIdHTTP& h) { return IntToStr(static_cast<int>(h.MaxLineAction())); }},
+        {"ReadTimeout", [](TIdHTTP& h) { return IntToStr(h.ReadTimeout()); }},
+        {"RecvBufferSize", [](TIdHTTP& h) { return IntToStr(h.RecvBufferSize()); }},
+        {"SendBufferSize", [](TIdHTTP& h) { return IntToStr(h.SendBufferSize()); }},
+        {"BoundIP", [](TIdHTTP& h) { return h.BoundIP(); }},
+        {"BoundPort", [](TIdHTTP& h) { return IntToStr(h.BoundPort()); }},
+        {"Host", [](TIdHTTP& h) { return h.Host(); }},
+        {"Port", [](TIdHTTP& h) { return IntToStr(h.Port()); }},
+        {"AuthRetries", [](TIdHTTP& h) { return IntToStr(h.AuthRetries()); }},
+        {"AllowCookies", [&](TIdHTTP& h) { return b(h.AllowCookies()); }},
+        {"HandleRedirects", [&](TIdHTTP& h) { return b(h.HandleRedirects()); }},
+        {"ProtocolVersion", [](TIdHTTP& h) { return IntToStr(static_cast<int>(h.ProtocolVersion())); }},
+        {"RedirectMaximum", [](TIdHTTP& h) { return IntToStr(h.RedirectMaximum()); }},
+        {"HTTPOptions", [](TIdHTTP& h) { return IntToStr(h.HTTPOptions().Bits()); }},
+        {"CookieManager", [&](TIdHTTP& h) { return b(h.CookieManager() != nullptr); }},
+        {"events", [&](TIdHTTP& h) {
+             return b(h.OnStatus || h.OnWork || h.OnWorkBegin || h.OnWorkEnd || h.OnDisconnected || h.OnConnected ||
+                      h.OnRedirect || h.OnSelectAuthorization || h.OnSelectProxyAuthorization ||
+                      h.OnAuthorization || h.OnProxyAuthorization);
+         }},
+        {"ProxyParams.BasicAuthentication", [&](TIdHTTP& h) { return b(h.ProxyParams()->BasicAuthentication()); }},
+        {"ProxyParams.ProxyPassword", [](TIdHTTP& h) { return h.ProxyParams()->ProxyPassword(); }},
+        {"ProxyParams.ProxyPort", [](TIdHTTP& h) { return IntToStr(h.ProxyParams()->ProxyPort()); }},
+        {"ProxyParams.ProxyServer", [](TIdHTTP& h) { return h.ProxyParams()->ProxyServer(); }},
+        {"ProxyParams.ProxyUsername", [](TIdHTTP& h) { return h.ProxyParams()->ProxyUsername(); }},
+        {"Request.Accept", [](TIdHTTP& h) { return h.Request()->Accept(); }},
+        {"Request.AcceptCharSet", [](TIdHTTP& h) { return h.Request()->AcceptCharSet(); }},
+        {"Request.AcceptEncoding", [](TIdHTTP& h) { return h.Request()->AcceptEncoding(); }},
+        {"Request.AcceptLanguage", [](TIdHTTP& h) { return h.Request()->AcceptLanguage(); }},
+        {"Request.BasicAuthentication", [&](TIdHTTP& h) { return b(h.Request()->BasicAuthentication()); }},
+        {"Request.ContentLength", [](TIdHTTP& h) { return IntToStr(h.Request()->ContentLength()); }},
+        {"Request.ContentRangeEnd", [](TIdHTTP& h) { return IntToStr(h.Request()->ContentRangeEnd()); }},
+        {"Request.ContentRangeStart", [](TIdHTTP& h) { return IntToStr(h.Request()->ContentRangeStart()); }},
+        {"Request.ContentType", [](TIdHTTP& h) { return h.Request()->ContentType(); }},
+        {"Request.From", [](TIdHTTP& h) { return h.Request()->From(); }},
+        {"Request.Password", [](TIdHTTP& h) { return h.Request()->Password(); }},
+        {"Request.Referer", [](TIdHTTP& h) { return h.Request()->Referer(); }},
+        {"Request.UserAgent", [](TIdHTTP& h) { return h.Request()->UserAgent(); }},
+        {"Request.Username", [](TIdHTTP& h) { return h.Request()->Username(); }},
+    };
+    for (const auto& [name, get] : properties) EXPECT_EQ(get(*form->http), get(code)) << name;
+
+    // And the values the form stores are the ones it is meant to store.
+    EXPECT_EQ(form->http->Request()->UserAgent(), "Mozilla/3.0 (compatible; HTTP Library)");
+    EXPECT_EQ(form->http->Request()->Accept(), "text/html, */*");
+    EXPECT_EQ(form->http->Request()->ContentType(), "text/html");
+    EXPECT_EQ(form->http->Request()->ContentLength(), -1);
+    EXPECT_TRUE(form->http->HTTPOptions() == TIdHTTPOptions{TIdHTTPOption::hoForceEncodeParams});
+}
+
+}  // namespace

@@ -1,0 +1,167 @@
+// httpget [options] URL...: GETs the URLs in order with one client object,
+// so that a kept connection carries the next fetch, and writes the bodies.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "IdHTTP.h"
+#include "httpget_platform.h"
+
+namespace {
+
+const char kUsage[] =
+    "Usage: httpget [options] URL...\n"
+    "Fetches each URL in order with one HTTP client (a kept connection is reused)\n"
+    "and writes each body, byte for byte, to standard output.\n"
+    "\n"
+    "Options:\n"
+    "  -o FILE          write the bodies to FILE instead of standard output\n"
+    "  -t MS            read time-out in milliseconds (0, the default: no limit)\n"
+    "  -0               send HTTP/1.0 requests instead of HTTP/1.1\n"
+    "  -H \"Name: value\" add a request header line (may be repeated)\n"
+    "  -L               follow redirects\n"
+    "  -n N             fetch each URL N times (default 1)\n"
+    "  --help           show this text\n"
+    "\n"
+    "Exit status: 0 when every fetch returned a body. At the first failure the\n"
+    "program stops and writes one line \"<error class>: <message>\" to standard\n"
+    "error (CR and LF in the message written as \\r and \\n); for\n"
+    "EIdHTTPProtocolException (the server answered with an error) a line\n"
+    "\"ReplyCode: N\" and the error body follow, and the status is 1; for any\n"
+    "other error, and for wrong usage, it is 2.\n";
+
+struct Options {
+    std::string output;
+    int32_t readTimeout = 0;
+    bool http10 = false;
+    std::vector<std::string> headers;
+    bool followRedirects = false;
+    int32_t times = 1;
+    std::vector<std::string> urls;
+};
+
+int UsageError(const std::string& text) {
+    std::fprintf(stderr, "httpget: %s\n(try --help)\n", text.c_str());
+    return 2;
+}
+
+bool ParseNumber(const char* text, int32_t& value) {
+    int32_t v = 0;
+    if (!TryStrToInt(text, v) || v < 0) return false;
+    value = v;
+    return true;
+}
+
+// Returns -1 when the options are fine, else the exit status.
+int ParseOptions(int argc, char** argv, Options& o) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
+        if (arg == "--help") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        } else if (arg == "-o") {
+            const char* v = value();
+            if (!v) return UsageError("-o needs a file name");
+            o.output = v;
+        } else if (arg == "-t") {
+            const char* v = value();
+            if (!v || !ParseNumber(v, o.readTimeout)) return UsageError("-t needs a number of milliseconds");
+        } else if (arg == "-0") {
+            o.http10 = true;
+        } else if (arg == "-H") {
+            const char* v = value();
+            if (!v || !std::strchr(v, ':')) return UsageError("-H needs \"Name: value\"");
+            o.headers.push_back(v);
+        } else if (arg == "-L") {
+            o.followRedirects = true;
+        } else if (arg == "-n") {
+            const char* v = value();
+            if (!v || !ParseNumber(v, o.times) || o.times < 1) return UsageError("-n needs a count of 1 or more");
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            return UsageError("unknown option " + arg);
+        } else {
+            o.urls.push_back(arg);
+        }
+    }
+    if (o.urls.empty()) return UsageError("no URL given");
+    return -1;
+}
+
+std::string Escaped(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '\r') out += "\\r";
+        else if (c == '\n') out += "\\n";
+        else out += c;
+    }
+    return out;
+}
+
+bool WriteAll(std::FILE* out, const std::string& bytes) {
+    return std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
+}
+
+// Closes a file this program opened.
+struct OutputFile {
+    std::FILE* file = nullptr;
+    bool owned = false;
+    ~OutputFile() {
+        if (owned && file) std::fclose(file);
+    }
+};
+
+int Run(const Options& o) {
+    OutputFile out;
+    if (o.output.empty()) {
+        SetBinaryMode(stdout);
+        out.file = stdout;
+    } else {
+        out.file = std::fopen(o.output.c_str(), "wb");
+        out.owned = true;
+        if (!out.file) {
+            std::fprintf(stderr, "httpget: cannot write %s\n", o.output.c_str());
+            return 2;
+        }
+    }
+    SetBinaryMode(stderr);
+
+    try {
+        TIdHTTP http(nullptr);
+        http.SetReadTimeout(o.readTimeout);
+        if (o.http10) http.SetProtocolVersion(TIdHTTPProtocolVersion::pv1_0);
+        http.SetHandleRedirects(o.followRedirects);
+        for (const std::string& line : o.headers) http.Request()->CustomHeaders().Add(line);
+        for (const std::string& url : o.urls) {
+            for (int32_t n = 0; n < o.times; ++n) {
+                const AnsiString body = http.GetDocument(url);
+                if (!WriteAll(out.file, body) || std::fflush(out.file) != 0) {
+                    std::fprintf(stderr, "httpget: cannot write the body\n");
+                    return 2;
+                }
+            }
+        }
+    } catch (const EIdHTTPProtocolException& e) {
+        std::fprintf(stderr, "%s: %s\nReplyCode: %d\n", e.ClassName(), Escaped(e.Message()).c_str(),
+                     static_cast<int>(e.ReplyCode()));
+        WriteAll(stderr, e.ErrorBody());
+        return 1;
+    } catch (const Exception& e) {
+        std::fprintf(stderr, "%s: %s\n", e.ClassName(), Escaped(e.Message()).c_str());
+        return 2;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "Exception: %s\n", Escaped(e.what()).c_str());
+        return 2;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    const int status = ParseOptions(argc, argv, options);
+    if (status >= 0) return status;
+    return Run(options);
+}

@@ -320,6 +320,9 @@ void TIdCustomHTTP::RunExchange(TIdHTTPMethod method, const AnsiString& url, TSt
     TIdHTTPRequest& request = *Request();
     TIdHTTPResponse& response = *Response();
     const int64_t start = content ? content->Position() : 0;
+    // Every fetch counts its own passes, so a fetch that failed midway does
+    // not use up the redirects of the next one.
+    redirectCount_ = 0;
     authRetryCount_ = 0;
     proxyAuthRetryCount_ = 0;
 

@@ -206,36 +206,36 @@ void TForm::ReadForm(const AnsiString& resourceName, const char* text) {
 
 TWindowHandle TForm::Handle() {
     if (handle_ != 0) return handle_;
-    TWindowSpec spec;
-    spec.caption = caption_;
-    spec.clientWidth = clientWidth_;
-    spec.clientHeight = clientHeight_;
-    spec.left = left_;
-    spec.top = top_;
-    spec.dialogFrame = borderStyle_ == TFormBorderStyle::bsDialog;
-    spec.stayOnTop = formStyle_ == TFormStyle::fsStayOnTop;
-    spec.color = color_;
-    const TWindowHandle handle = GuiPlatform::CreateMainWindow(spec, this);
+    TWindowParams params;
+    params.caption = caption_;
+    params.clientWidth = clientWidth_;
+    params.clientHeight = clientHeight_;
+    params.left = left_;
+    params.top = top_;
+    params.dialogFrame = borderStyle_ == TFormBorderStyle::bsDialog;
+    params.stayOnTop = formStyle_ == TFormStyle::fsStayOnTop;
+    params.color = color_;
+    const TWindowHandle handle = GuiPlatform::CreateMainWindow(params, this);
     if (handle == 0) throw EOutOfResources("Error creating window");
     handle_ = handle;
     for (int i = 0; i < ComponentCount(); ++i) {
         const auto* label = dynamic_cast<const TLabel*>(Components(i));
         if (!label) continue;
-        TLabelSpec ls;
-        ls.caption = label->Caption();
-        ls.left = label->Left();
-        ls.top = label->Top();
-        ls.width = label->Width();
-        ls.height = label->Height();
-        ls.fontName = font_.Name();
-        ls.fontHeight = font_.Height();
-        ls.fontCharset = font_.Charset();
-        ls.fontColor = font_.Color();
-        ls.bold = font_.HasStyle(TFontStyle::fsBold);
-        ls.italic = font_.HasStyle(TFontStyle::fsItalic);
-        ls.underline = font_.HasStyle(TFontStyle::fsUnderline);
-        ls.strikeOut = font_.HasStyle(TFontStyle::fsStrikeOut);
-        if (!GuiPlatform::CreateLabel(handle_, ls)) throw EOutOfResources("Error creating window");
+        TLabelParams lp;
+        lp.caption = label->Caption();
+        lp.left = label->Left();
+        lp.top = label->Top();
+        lp.width = label->Width();
+        lp.height = label->Height();
+        lp.fontName = font_.Name();
+        lp.fontHeight = font_.Height();
+        lp.fontCharset = font_.Charset();
+        lp.fontColor = font_.Color();
+        lp.bold = font_.HasStyle(TFontStyle::fsBold);
+        lp.italic = font_.HasStyle(TFontStyle::fsItalic);
+        lp.underline = font_.HasStyle(TFontStyle::fsUnderline);
+        lp.strikeOut = font_.HasStyle(TFontStyle::fsStrikeOut);
+        if (!GuiPlatform::CreateLabel(handle_, lp)) throw EOutOfResources("Error creating window");
     }
     return handle_;
 }

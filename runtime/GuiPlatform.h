@@ -70,7 +70,7 @@ protected:
 
 // A top-level window. Color is a class-library colour: negative values
 // name a system colour (low byte: its index), others are RGB.
-struct TWindowSpec {
+struct TWindowParams {
     AnsiString caption;
     int32_t clientWidth = 0;
     int32_t clientHeight = 0;
@@ -83,7 +83,7 @@ struct TWindowSpec {
 
 // A static text inside a window, in the given font (height in pixels,
 // negative: character height).
-struct TLabelSpec {
+struct TLabelParams {
     AnsiString caption;
     int32_t left = 0;
     int32_t top = 0;
@@ -113,8 +113,8 @@ struct GuiPlatform {
 
     // Windows. CreateMainWindow gives 0 when the window cannot be made; the
     // window stays hidden until ShowWindow.
-    static TWindowHandle CreateMainWindow(const TWindowSpec& spec, TWindowEvents* events);
-    static bool CreateLabel(TWindowHandle parent, const TLabelSpec& spec);
+    static TWindowHandle CreateMainWindow(const TWindowParams& params, TWindowEvents* events);
+    static bool CreateLabel(TWindowHandle parent, const TLabelParams& params);
     static void DestroyWindow(TWindowHandle window);
     static void ShowWindow(TWindowHandle window, int32_t showCommand);
     // Moves the window's (restored) frame to x, y without resizing it.

@@ -25,7 +25,7 @@ constexpr int64_t kMostMessages = 1000000;
 
 struct FakeWindow {
     TWindowEvents* events = nullptr;
-    TWindowSpec spec;
+    TWindowParams params;
     int32_t x = 0, y = 0;
 };
 
@@ -317,27 +317,27 @@ void GuiPlatform::KillTimer(uintptr_t timer) {
 
 // ---- Windows
 
-TWindowHandle GuiPlatform::CreateMainWindow(const TWindowSpec& spec, TWindowEvents* events) {
+TWindowHandle GuiPlatform::CreateMainWindow(const TWindowParams& params, TWindowEvents* events) {
     State& s = S();
-    Record("CreateMainWindow", {spec.caption, Num(spec.clientWidth), Num(spec.clientHeight), Num(spec.left),
-                                Num(spec.top), spec.dialogFrame ? "dialog" : "sizeable",
-                                spec.stayOnTop ? "topmost" : "normal", Hex(static_cast<uint32_t>(spec.color))});
+    Record("CreateMainWindow", {params.caption, Num(params.clientWidth), Num(params.clientHeight), Num(params.left),
+                                Num(params.top), params.dialogFrame ? "dialog" : "sizeable",
+                                params.stayOnTop ? "topmost" : "normal", Hex(static_cast<uint32_t>(params.color))});
     if (s.createWindowFails) return 0;
     const TWindowHandle handle = s.nextWindow++;
-    s.windows[handle] = FakeWindow{events, spec, spec.left, spec.top};
+    s.windows[handle] = FakeWindow{events, params, params.left, params.top};
     s.lastWindow = handle;
     return handle;
 }
 
-bool GuiPlatform::CreateLabel(TWindowHandle parent, const TLabelSpec& spec) {
+bool GuiPlatform::CreateLabel(TWindowHandle parent, const TLabelParams& params) {
     AnsiString style;
-    if (spec.bold) style += "B";
-    if (spec.italic) style += "I";
-    if (spec.underline) style += "U";
-    if (spec.strikeOut) style += "S";
-    Record("CreateLabel", {Num(static_cast<int64_t>(parent)), spec.caption, Num(spec.left), Num(spec.top),
-                           Num(spec.width), Num(spec.height), spec.fontName, Num(spec.fontHeight),
-                           Num(spec.fontCharset), Hex(static_cast<uint32_t>(spec.fontColor)), style});
+    if (params.bold) style += "B";
+    if (params.italic) style += "I";
+    if (params.underline) style += "U";
+    if (params.strikeOut) style += "S";
+    Record("CreateLabel", {Num(static_cast<int64_t>(parent)), params.caption, Num(params.left), Num(params.top),
+                           Num(params.width), Num(params.height), params.fontName, Num(params.fontHeight),
+                           Num(params.fontCharset), Hex(static_cast<uint32_t>(params.fontColor)), style});
     return S().windows.count(parent) != 0;
 }
 
@@ -363,9 +363,9 @@ void GuiPlatform::GetWindowSize(TWindowHandle window, int32_t& width, int32_t& h
     width = height = 0;
     const auto it = S().windows.find(window);
     if (it == S().windows.end()) return;
-    const bool dialog = it->second.spec.dialogFrame;
-    width = it->second.spec.clientWidth + (dialog ? S().frameWidth : S().frameWidth + 2);
-    height = it->second.spec.clientHeight + (dialog ? S().frameHeight : S().frameHeight + 2);
+    const bool dialog = it->second.params.dialogFrame;
+    width = it->second.params.clientWidth + (dialog ? S().frameWidth : S().frameWidth + 2);
+    height = it->second.params.clientHeight + (dialog ? S().frameHeight : S().frameHeight + 2);
 }
 
 void GuiPlatform::GetVirtualScreenSize(int32_t& width, int32_t& height) {

@@ -144,28 +144,28 @@ void GuiPlatform::KillTimer(uintptr_t timer) {
 
 // ---- Windows
 
-TWindowHandle GuiPlatform::CreateMainWindow(const TWindowSpec& spec, TWindowEvents* events) {
+TWindowHandle GuiPlatform::CreateMainWindow(const TWindowParams& params, TWindowEvents* events) {
     if (!RegisterFormClass()) return 0;
-    const DWORD style = spec.dialogFrame ? (WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN)
+    const DWORD style = params.dialogFrame ? (WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN)
                                          : (WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN);
-    const DWORD exStyle = WS_EX_APPWINDOW | (spec.dialogFrame ? WS_EX_DLGMODALFRAME : 0) |
-                          (spec.stayOnTop ? WS_EX_TOPMOST : 0);
-    RECT frame = {0, 0, spec.clientWidth, spec.clientHeight};
+    const DWORD exStyle = WS_EX_APPWINDOW | (params.dialogFrame ? WS_EX_DLGMODALFRAME : 0) |
+                          (params.stayOnTop ? WS_EX_TOPMOST : 0);
+    RECT frame = {0, 0, params.clientWidth, params.clientHeight};
     AdjustWindowRectEx(&frame, style, FALSE, exStyle);
 
     auto data = std::make_unique<WindowData>();
     data->events = events;
-    data->color = spec.color;
-    if (spec.color < 0) {
-        data->background = GetSysColorBrush(spec.color & 0xFF);
+    data->color = params.color;
+    if (params.color < 0) {
+        data->background = GetSysColorBrush(params.color & 0xFF);
     } else {
-        data->ownBrush.reset(CreateSolidBrush(static_cast<COLORREF>(spec.color)));
+        data->ownBrush.reset(CreateSolidBrush(static_cast<COLORREF>(params.color)));
         data->background = static_cast<HBRUSH>(data->ownBrush.get());
     }
     // From WM_NCCREATE on, the window owns the data and frees it in
     // WM_NCDESTROY; if creation fails before that, it is still ours.
     g_pendingData = data.release();
-    HWND window = CreateWindowExA(exStyle, kFormClass, spec.caption.c_str(), style, spec.left, spec.top,
+    HWND window = CreateWindowExA(exStyle, kFormClass, params.caption.c_str(), style, params.left, params.top,
                                   frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr,
                                   GetModuleHandleA(nullptr), nullptr);
     delete g_pendingData;
@@ -173,20 +173,20 @@ TWindowHandle GuiPlatform::CreateMainWindow(const TWindowSpec& spec, TWindowEven
     return reinterpret_cast<TWindowHandle>(window);
 }
 
-bool GuiPlatform::CreateLabel(TWindowHandle parent, const TLabelSpec& spec) {
+bool GuiPlatform::CreateLabel(TWindowHandle parent, const TLabelParams& params) {
     WindowData* data = DataOf(Hwnd(parent));
     if (!data) return false;
-    HWND label = CreateWindowExA(0, "STATIC", spec.caption.c_str(),
-                                 WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_NOPREFIX, spec.left, spec.top,
-                                 spec.width, spec.height, Hwnd(parent), nullptr, GetModuleHandleA(nullptr), nullptr);
+    HWND label = CreateWindowExA(0, "STATIC", params.caption.c_str(),
+                                 WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_NOPREFIX, params.left, params.top,
+                                 params.width, params.height, Hwnd(parent), nullptr, GetModuleHandleA(nullptr), nullptr);
     if (!label) return false;
-    TGdiObject font(CreateFontA(spec.fontHeight, 0, 0, 0, spec.bold ? FW_BOLD : FW_NORMAL, spec.italic,
-                                spec.underline, spec.strikeOut, static_cast<DWORD>(spec.fontCharset),
+    TGdiObject font(CreateFontA(params.fontHeight, 0, 0, 0, params.bold ? FW_BOLD : FW_NORMAL, params.italic,
+                                params.underline, params.strikeOut, static_cast<DWORD>(params.fontCharset),
                                 OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
-                                spec.fontName.c_str()));
+                                params.fontName.c_str()));
     if (font) SendMessageA(label, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), FALSE);
     data->fonts.push_back(std::move(font));
-    data->labelColors[label] = ToColorRef(spec.fontColor);
+    data->labelColors[label] = ToColorRef(params.fontColor);
     return true;
 }
 

@@ -23,6 +23,20 @@ E2E_CLEANUPS=()
 
 e2e_now_ms() { date +%s%3N; }
 
+# e2e_private_network SCRIPT ARGS...: runs the script again in a network
+# namespace of its own with just a loopback interface (root only), so that
+# port 9080 there is ours alone: nothing else on the machine can take it or
+# send requests to the demo server, and the counts in its log are exact.
+# Returns (and the caller goes on in the shared network) when that is not
+# possible. Everything Wine does must start inside: sockets are made by the
+# prefix's wineserver, which e2e_init therefore restarts.
+e2e_private_network() {
+  [ -n "${E2E_NETNS:-}" ] && return 0
+  [ "$(id -u)" -eq 0 ] && command -v unshare >/dev/null && command -v ip >/dev/null || return 0
+  unshare -n ip link set lo up 2>/dev/null || return 0
+  E2E_NETNS=private exec unshare -n bash -c 'ip link set lo up && exec bash "$@"' _ "$@"
+}
+
 e2e_die() {
   echo "e2e: $*" >&2
   exit 2
@@ -58,6 +72,10 @@ e2e_init() {
   e2e_start_display
   e2e_unfreeze_desktop
 
+  # No Wine process of this prefix from before, nor its wineserver (which
+  # may belong to another network namespace).
+  wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "e2e: preparing the Wine prefix $WINEPREFIX (once)"
     wineboot -i >/dev/null 2>&1 || e2e_die "wineboot failed"
@@ -90,7 +108,8 @@ EOF
 # Xvfb on a free display when there is no display to use, or always when
 # E2E_XVFB=always (the tests never put windows on a user's screen).
 e2e_start_display() {
-  [ -n "${DISPLAY:-}" ] && [ "${E2E_XVFB:-}" != always ] && return 0
+  # A display outside a private network namespace may not be reachable.
+  [ -n "${DISPLAY:-}" ] && [ "${E2E_XVFB:-}" != always ] && [ -z "${E2E_NETNS:-}" ] && return 0
   command -v Xvfb >/dev/null || e2e_die "no DISPLAY and no Xvfb"
   local fifo="$E2E_DIR/xvfb.display"
   rm -f "$fifo"
@@ -158,13 +177,10 @@ e2e_server_options() {
 e2e_start_server() {
   wine 'C:\kestrin\bin\demo_server.exe' --log 'C:\kestrin\bin\demo_server.log' "$@" >/dev/null 2>&1 &
   E2E_PIDS+=($!)
-  local i
-  for i in $(seq 1 200); do
-    grep -q ' listening on ' "$E2E_SERVER_LOG" 2>/dev/null && return 0
-    sleep 0.05
-  done
-  e2e_die "the demo server did not come up"
+  e2e_wait_for 10 e2e_server_listening || e2e_die "the demo server did not come up"
 }
+
+e2e_server_listening() { grep -q ' listening on ' "$E2E_SERVER_LOG" 2>/dev/null; }
 
 # e2e_launch NAME [WINE-ARGS...]: starts c:\kestrin\NAME.exe; sets LAUNCH_PID
 # and LAUNCH_T0 (ms).
@@ -255,12 +271,17 @@ e2e_url_times() { cut -d' ' -f1 "$E2E_URL_LOG" 2>/dev/null || true; }
 e2e_field() { printf '%s\n' "$1" | sed -n "s/.* $2=\\(\"[^\"]*\"\\|[^ ]*\\).*/\\1/p" | tr -d '"'; }
 
 # A desktop folder that refuses new files: immutable for root (who ignores
-# permissions), read-only otherwise.
+# permissions), read-only otherwise. Returns 1 when the file system lets a
+# file in all the same.
 e2e_freeze_desktop() {
   if [ "$(id -u)" -eq 0 ]; then
-    chattr +i "$E2E_DESKTOP"
+    chattr +i "$E2E_DESKTOP" 2>/dev/null
   else
     chmod a-w "$E2E_DESKTOP"
+  fi
+  if (: >"$E2E_DESKTOP/.write-check") 2>/dev/null; then
+    rm -f "$E2E_DESKTOP/.write-check"
+    return 1
   fi
 }
 

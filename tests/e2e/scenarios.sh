@@ -209,7 +209,7 @@ scenario_shortcut() {
 
   echo "desktop folder refusing new files:"
   e2e_reset
-  e2e_freeze_desktop
+  e2e_freeze_desktop || e2e_fail "this file system cannot make the desktop folder refuse new files"
   e2e_launch kestrin_install
   local boxes=0 seen=0
   while kill -0 "$LAUNCH_PID" 2>/dev/null && [ $(($(e2e_now_ms) - LAUNCH_T0)) -lt 20000 ]; do
@@ -295,7 +295,7 @@ scenario_close_while_polling() {
   e2e_expect_range "ms from close to exit" "$((ended - closed))" 0 5000
   e2e_expect_eq "pages handed to the browser" "$(e2e_urls | grep -c .)" 0
   e2e_expect_eq "connections before the close" "$(e2e_connections | grep -c .)" 0
-  if e2e_wait_for 10 grep -q ' listening on ' "$E2E_SERVER_LOG"; then
+  if e2e_wait_for 10 e2e_server_listening; then
     e2e_ok "the server kept running and listens"
     e2e_expect_eq "the server answers afterwards" \
       "$(e2e_http_status /kestrin)" 200
@@ -371,6 +371,41 @@ scenario_two_launchers() {
   e2e_expect_eq "answered connections" "$(e2e_connections | grep -c ' outcome=answered ')" 2
 }
 
+# cmdow, the launchers' helper, outside the one form they use: a usage
+# message and exit code 2; a missing file is reported and exit code 1. The
+# one form starts the script hidden and returns without waiting for it.
+scenario_cmdow() {
+  e2e_reset --delay 2000
+  local args want err rc
+  while IFS='|' read -r args want; do
+    # shellcheck disable=SC2086
+    err=$(wine 'C:\kestrin\bin\cmdow.exe' $args 2>&1 >/dev/null)
+    rc=$?
+    e2e_expect_eq "exit code of 'cmdow $args'" "$rc" "$want"
+    case "$want" in
+      2) e2e_expect_eq "usage shown" "$(printf '%s\n' "$err" | grep -c '^usage: cmdow /run /hid FILE')" 1 ;;
+      1) e2e_expect_eq "missing file named" "$(printf '%s\n' "$err" | grep -c 'cannot find')" 1 ;;
+    esac
+  done <<'ROWS'
+|2
+/run|2
+/run /hid|2
+/hid c:\kestrin\bin\startup.bat|2
+/run /min c:\kestrin\bin\startup.bat|2
+/run /hid c:\kestrin\bin\startup.bat extra|2
+/run /hid c:\kestrin\bin\missing.bat|1
+ROWS
+  e2e_expect_eq "server starts so far" "$(e2e_server_starts)" 0
+  local t0
+  t0=$(e2e_now_ms)
+  wine 'C:\kestrin\bin\cmdow.exe' /RUN /HID 'c:\kestrin\bin\startup.bat' >/dev/null 2>&1
+  rc=$?
+  e2e_expect_eq "exit code of 'cmdow /RUN /HID startup.bat'" "$rc" 0
+  e2e_expect_range "ms until cmdow returned (the server boots for 2000)" "$(($(e2e_now_ms) - t0))" 0 1900
+  e2e_wait_for 10 e2e_server_listening || e2e_fail "the started server never listened"
+  e2e_expect_eq "windows shown" "$(xdotool search --onlyvisible --name . 2>/dev/null | grep -c .)" 0
+}
+
 # ---------------------------------------------------------------------------
 
 name=${1:-}
@@ -379,9 +414,10 @@ if [ -z "$name" ] || ! declare -F "scenario_$name" >/dev/null; then
   echo "scenarios: $(declare -F | sed -n 's/^declare -f scenario_//p' | tr '\n' ' ')" >&2
   exit 2
 fi
+e2e_private_network "$0" "$@"
 e2e_init
 started=$(e2e_now_ms)
-echo "scenario $name"
+echo "scenario $name ($([ -n "${E2E_NETNS:-}" ] && echo "network namespace of its own" || echo "shared network"), display $DISPLAY)"
 "scenario_$name"
 echo "took $((($(e2e_now_ms) - started) / 1000)) s"
 e2e_finish

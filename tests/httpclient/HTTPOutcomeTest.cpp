@@ -197,14 +197,54 @@ TEST(FetchOutcome, RefusedConnectRaisesSocketError10061) {
     EXPECT_FALSE(http.IsConnected());
 }
 
+TEST(FetchOutcome, TheBodyGoesToTheCallersStreamFromItsPositionAndStaysOnError) {
+    struct Case {
+        const char* what;
+        Script script;
+        bool handleRedirects;
+        std::string content;  // after "prefix", whether the fetch returned or raised
+    } cases[] = {
+        {"returned", AnswerOnce("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nbody"), false, "body"},
+        {"cut short by a time-out",
+         {ReadHead(), Send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc"), Silent(3000)}, false, "abc"},
+        {"after a followed redirect",
+         {ReadHead(), Send("HTTP/1.1 302 Found\r\nLocation: /b\r\nContent-Length: 5\r\n\r\nmoved"), ReadHead(),
+          Send("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nfinal"), Close()},
+         true, "final"},
+    };
+    for (const Case& c : cases) {
+        ScriptedServer server({c.script});
+        TIdHTTP http(nullptr);
+        http.SetReadTimeout(300);
+        http.SetHandleRedirects(c.handleRedirects);
+        TMemoryStream stream;
+        stream.WriteBuffer("prefix", 6);
+        try {
+            http.GetDocumentToStream(UrlOf(server), stream);
+        } catch (const EIdReadTimeout&) {
+        }
+        EXPECT_EQ(stream.Bytes(), "prefix" + c.content) << c.what;
+        EXPECT_EQ(http.Response()->ContentStream(), nullptr) << c.what;  // borrowed for the fetch only
+    }
+}
+
 TEST(FetchOutcome, ResetWhileReadingRaisesSocketError) {
-    ScriptedServer server({{ReadHead(), Send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nabc"), Pause(100),
+    // Nothing of the body is buffered when the reset comes, so it cannot
+    // pass for an orderly end.
+    ScriptedServer server({{ReadHead(), Send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n"), Pause(100),
                             Reset()}});
     TIdHTTP http(nullptr);
     const Outcome o = Fetch(http, UrlOf(server));
-    EXPECT_EQ(o.kind, "EIdSocketError") << o.message;
-    EXPECT_EQ(o.message.rfind("Socket Error # " + std::to_string(o.socketCode) + "\r\n", 0), 0u) << o.message;
-    EXPECT_TRUE(o.socketCode == 10054 || o.socketCode == 10053) << o.socketCode;
+    if (o.kind == "returned") {
+        // Some platforms (Wine) report a reset as the end of the stream: then
+        // it is a body cut short by a close.
+        EXPECT_EQ(o.body, "");
+    } else {
+        EXPECT_EQ(o.kind, "EIdSocketError") << o.message;
+        EXPECT_EQ(o.socketCode, 10054);
+        EXPECT_EQ(o.message, "Socket Error # 10054\r\nConnection reset by peer.");
+    }
+    EXPECT_FALSE(http.IsConnected());
 }
 
 }  // namespace

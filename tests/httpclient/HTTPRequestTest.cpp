@@ -339,6 +339,21 @@ TEST(Redirects, FollowedUpToTheLimitWhenHandled) {
     }
 }
 
+TEST(Redirects, AFailedFetchDoesNotUseUpTheRedirectsOfTheNext) {
+    const std::string moved = "HTTP/1.1 302 Found\r\nLocation: /next\r\nContent-Length: 0\r\n\r\n";
+    ScriptedServer server({{ReadHead(), Send(moved), ReadHead(),
+                            Send("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n"), ReadHead(), Send(moved),
+                            ReadHead(), Send(kOk), Silent(3000)}});
+    TIdHTTP http(nullptr);
+    http.SetHandleRedirects(true);
+    http.SetRedirectMaximum(2);
+    EXPECT_EQ(Fetch(http, UrlOf(server)).replyCode, 404);
+    EXPECT_EQ(http.RedirectCount(), 2);  // where the failed fetch stopped
+    const Outcome o = Fetch(http, UrlOf(server));
+    EXPECT_EQ(o.kind, "returned") << o.message;
+    EXPECT_EQ(o.body, "ok");
+}
+
 TEST(Authorization, A401NamingBasicLeavesABasicAuthenticatorAttached) {
     ScriptedServer server({AnswerOnce("HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: basic realm=\"x\"\r\n"
                                       "Content-Length: 0\r\n\r\n")});

@@ -3,6 +3,7 @@
 // KESTRIN_INSTALL marks the first-run launcher.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -164,6 +165,25 @@ TEST_F(LauncherTest, FailedProbesAreCountedUpToTheLimit) {
             EXPECT_EQ(server->Accepted(), c.probes - firstAtServer + 1);
         }
     }
+}
+
+// A server that takes the request and never answers holds the probe (in
+// real time) only for the launcher's own bound; the probe then fails.
+TEST_F(LauncherTest, ASilentServerDoesNotHoldTheWindowForEver) {
+    ScriptedServerOptions options;
+    options.port = 9080;
+    options.stepTimeoutMs = 20000;
+    ScriptedServer server({{step::ReadHead(), step::Silent(20000)}}, options);
+    TestPlatform::CloseWindowAt(1500);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(RunLauncher(), 0);
+    const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_GE(seconds, 9.5);
+    EXPECT_LT(seconds, 15.0);
+    ExpectNoStall();
+    EXPECT_EQ(TestPlatform::Ticks(), 1);
+    EXPECT_EQ(ArgsOf("ShellExecuteA"), std::vector<Strings>{kServerStart});  // counted as failed: no page
+    EXPECT_EQ(IndexOf("MessageBoxA"), -1);
 }
 
 TEST_F(LauncherTest, StartUpShowCommand) {

@@ -1,12 +1,14 @@
 #!/bin/sh
-# window_check.sh WINDOW_INFO_EXE OUT_DIR PROGRAM_EXE...
+# window_check.sh WINDOW_INFO_EXE START_SHOWN_EXE OUT_DIR PROGRAM_EXE...
 #
 # Starts each launcher under Wine on a virtual X display and checks its
 # window from outside: caption, client area (X geometry and GetClientRect),
 # frame buttons, topmost, centring and the label. Takes one screenshot
 # (OUT_DIR/window.png) and, for kestrin_install, checks the desktop shortcut
-# with lnkinfo when it is there. Uses the prefix in WINEPREFIX; ends every
-# process it started.
+# with lnkinfo when it is there. Then starts the first program with show
+# command 7 (minimised, not active): only a minimised window until it is restored, then the same
+# centred window. Uses the prefix in WINEPREFIX; ends every process it
+# started.
 set -eu
 
 if [ -z "${KESTRIN_ON_XVFB:-}" ]; then
@@ -14,8 +16,9 @@ if [ -z "${KESTRIN_ON_XVFB:-}" ]; then
 fi
 
 info_exe=$1
-out_dir=$2
-shift 2
+start_exe=$2
+out_dir=$3
+shift 3
 : "${WINEPREFIX:?WINEPREFIX must name the test prefix}"
 export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=d;mshtml=d"
 mkdir -p "$out_dir"
@@ -50,6 +53,7 @@ for program in "$@"; do
 
   wine "$info_exe" 30 >"$out_dir/info.txt" 2>/dev/null || true
   expect found 1 "$(value found)"
+  expect iconic 0 "$(value iconic)"
   expect caption KESTRIN "$(value caption)"
   expect client 258x89 "$(value client)"
   expect topmost 1 "$(value topmost)"
@@ -85,6 +89,17 @@ for program in "$@"; do
   launcher_pid=
   wineserver -k 2>/dev/null || true
 done
+
+echo "== minimised start"
+first=$1
+wine "$start_exe" "$(winepath -w "$first")" 7 >/dev/null 2>&1 || true
+wine "$info_exe" 30 restore >"$out_dir/info.txt" 2>/dev/null || true
+expect iconic-at-start 1 "$(value iconic)"
+expect restored 1 "$(value restored)"
+expect caption KESTRIN "$(value caption)"
+expect client 258x89 "$(value client)"
+expect centred 1 "$(value centred)"
+wineserver -k 2>/dev/null || true
 
 [ "$failures" -eq 0 ] && echo "window check passed" || echo "window check: $failures failure(s)"
 [ "$failures" -eq 0 ]

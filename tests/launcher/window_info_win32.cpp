@@ -1,10 +1,12 @@
-// window_info: finds the top-level window captioned "KESTRIN" (waiting up
-// to the given number of seconds) and prints what a user would see of it,
-// one "key=value" per line, for the window check script.
+// window_info SECONDS [restore]: finds the top-level window captioned
+// "KESTRIN" (waiting up to SECONDS) and prints what a user would see of it,
+// one "key=value" per line, for the window check script. With "restore" it
+// first restores a minimised window as the taskbar would.
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 int main(int argc, char** argv) {
     const int waitSeconds = argc > 1 ? std::atoi(argv[1]) : 20;
@@ -19,6 +21,12 @@ int main(int argc, char** argv) {
     if (!window) {
         std::printf("found=0\n");
         return 1;
+    }
+    std::printf("iconic=%d\n", IsIconic(window) ? 1 : 0);
+    if (argc > 2 && std::strcmp(argv[2], "restore") == 0) {
+        PostMessageA(window, WM_SYSCOMMAND, SC_RESTORE, 0);
+        for (int i = 0; i < 50 && IsIconic(window); ++i) Sleep(100);
+        std::printf("restored=%d\n", IsIconic(window) ? 0 : 1);
     }
     char text[256] = {};
     GetWindowTextA(window, text, sizeof text);

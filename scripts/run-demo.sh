@@ -11,7 +11,7 @@
 # KESTRIN_DEMO_BUILD=DIR uses an already configured mingw build folder
 # instead of build/win32 (the win32 preset).
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 1
 root=$PWD
 
 scripts/deps.sh || exit 1
@@ -92,15 +92,15 @@ run() {
   e2e_settle_urls $((url_from + 1)) 2
 
   # The server's side of the story, from its request log.
-  local line t rest answered="" listening=""
-  while read -r t _ rest; do
-    rest=${rest#pid=* }
+  local t rest pid answered=""
+  while read -r t _ pid rest; do
+    pid=${pid#pid=}
     case "$rest" in
       "started options="*)
-        say "$t" "server start requested: cmdow ran startup.bat, the demo server started (${rest#started })" ;;
+        say "$t" "server start requested: cmdow ran startup.bat, demo server process $pid started (${rest#started })" ;;
       "booting for "*) say "$t" "server booting (${rest#booting for })" ;;
-      "listening on "*) listening=$t; say "$t" "server listening on ${rest#listening on }" ;;
-      "cannot listen"*) say "$t" "that server found port 9080 taken (the earlier one serves) and ended" ;;
+      "listening on "*) say "$t" "server $pid listening on ${rest#listening on }" ;;
+      "cannot listen"*) say "$t" "server $pid found port 9080 taken (the earlier one serves) and ended" ;;
       conn=*)
         local req outcome status held
         req=$(e2e_field " $rest" request)
@@ -109,11 +109,11 @@ run() {
           answered)
             status=$(e2e_field " $rest" status)
             answered=$t
-            say "$t" "probe reached the server: \"$req\" ($(e2e_field " $rest" head_bytes)-byte head), answered $status" ;;
+            say "$t" "probe reached server $pid: \"$req\" ($(e2e_field " $rest" head_bytes)-byte head), answered $status" ;;
           "") ;;
           *)
             held=$(e2e_field " $rest" held_ms)
-            say "$t" "probe reached the server: \"$req\", $outcome after $held ms" ;;
+            say "$t" "probe reached server $pid: \"$req\", $outcome after $held ms" ;;
         esac ;;
     esac
   done < <(tail -n +"$((log_from + 1))" "$E2E_SERVER_LOG" 2>/dev/null)
@@ -162,8 +162,9 @@ run kestrin "Everyday run (the server of the first run is still up)"
 
 echo
 echo "== exit codes: ${RCS[*]}"
-[ -n "$SHOT" ] && echo "== screenshot of the waiting window: $SHOT (whole screen: $E2E_DIR/screen.png)"
+[ -n "$SHOT" ] && echo "== screenshot of the waiting window: $SHOT (its client area: without a window manager there is no title bar; whole screen: $E2E_DIR/screen.png)"
 echo "== logs: $E2E_SERVER_LOG (server), $E2E_URL_LOG (browser)"
+echo "== the demo server and every other Wine process of this run end now"
 for r in "${RCS[@]}"; do
   [ "${r#*=}" = 0 ] || exit 1
 done

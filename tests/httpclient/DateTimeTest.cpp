@@ -51,6 +51,8 @@ struct ReadCase {
     TDateTime universal;  // the value in universal time; 0 for unreadable text
 };
 
+void PrintTo(const ReadCase& c, std::ostream* os) { *os << c.text; }
+
 class InternetDateRead : public ::testing::TestWithParam<ReadCase> {};
 
 TEST_P(InternetDateRead, GivesUniversalTimeTurnedLocal) {

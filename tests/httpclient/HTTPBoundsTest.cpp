@@ -27,6 +27,8 @@ struct BoundCase {
     int64_t minMs, maxMs;
 };
 
+void PrintTo(const BoundCase& c, std::ostream* os) { *os << c.what; }
+
 class FetchTimeoutBound : public ::testing::TestWithParam<BoundCase> {};
 
 TEST_P(FetchTimeoutBound, EndsTheFetchWithReadTimeoutWithinTheBound) {
@@ -92,6 +94,8 @@ struct FailCase {
     const char* kind;
     bool cookieStored;   // the header block was complete
 };
+
+void PrintTo(const FailCase& c, std::ostream* os) { *os << c.what; }
 
 class AfterAFailedFetch : public ::testing::TestWithParam<FailCase> {};
 

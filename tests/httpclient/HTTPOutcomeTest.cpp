@@ -162,6 +162,8 @@ std::vector<Row> Rows() {
     };
 }
 
+void PrintTo(const Row& r, std::ostream* os) { *os << r.no; }
+
 class FetchOutcome : public ::testing::TestWithParam<Row> {};
 
 TEST_P(FetchOutcome, MatchesTheServerBehaviour) {

@@ -174,6 +174,8 @@ struct KeepCase {
     bool serverClosesAfterAnswer = false;
 };
 
+void PrintTo(const KeepCase& c, std::ostream* os) { *os << c.what; }
+
 class KeptConnection : public ::testing::TestWithParam<KeepCase> {};
 
 TEST_P(KeptConnection, CarriesTheNextFetchOnlyWhenTheAnswerAllows) {
@@ -232,6 +234,8 @@ struct ChunkCase {
     std::string body;
     std::string result;
 };
+
+void PrintTo(const ChunkCase& c, std::ostream* os) { *os << c.what; }
 
 class BodyFraming : public ::testing::TestWithParam<ChunkCase> {};
 

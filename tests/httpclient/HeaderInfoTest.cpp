@@ -51,6 +51,8 @@ struct BuildCase {
     std::vector<AnsiString> lines;
 };
 
+void PrintTo(const BuildCase& c, std::ostream* os) { *os << c.what; }
+
 class RequestBuild : public ::testing::TestWithParam<BuildCase> {};
 
 TEST_P(RequestBuild, ComposesTheLinesInOrder) {
@@ -156,6 +158,8 @@ struct StatusCase {
     int32_t code;
 };
 
+void PrintTo(const StatusCase& c, std::ostream* os) { *os << c.line; }
+
 class StatusLineCode : public ::testing::TestWithParam<StatusCase> {};
 
 TEST_P(StatusLineCode, IsTheSecondWordAsAnInteger) {
@@ -220,6 +224,8 @@ struct LengthCase {
     int32_t length;
     bool has;
 };
+
+void PrintTo(const LengthCase& c, std::ostream* os) { *os << c.value; }
 
 class ResponseContentLength : public ::testing::TestWithParam<LengthCase> {};
 

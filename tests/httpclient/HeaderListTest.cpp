@@ -56,6 +56,8 @@ struct SetCase {
     std::vector<AnsiString> after;
 };
 
+void PrintTo(const SetCase& c, std::ostream* os) { *os << c.what; }
+
 class HeaderListSet : public ::testing::TestWithParam<SetCase> {};
 
 TEST_P(HeaderListSet, ReplacesAppendsOrDeletes) {
@@ -139,6 +141,8 @@ struct FoldCase {
     int width;
     std::vector<AnsiString> pieces;
 };
+
+void PrintTo(const FoldCase& c, std::ostream* os) { *os << c.line; }
 
 class HeaderListFoldTable : public ::testing::TestWithParam<FoldCase> {};
 

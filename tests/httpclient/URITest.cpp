@@ -19,6 +19,8 @@ struct SplitCase {
     const char* fragment;
 };
 
+void PrintTo(const SplitCase& c, std::ostream* os) { *os << c.input; }
+
 class URISplit : public ::testing::TestWithParam<SplitCase> {};
 
 TEST_P(URISplit, GivesTheParts) {
@@ -97,6 +99,8 @@ struct MergeCase {
     const char* added;
     const char* merged;
 };
+
+void PrintTo(const MergeCase& c, std::ostream* os) { *os << c.held << " + " << c.added; }
 
 class PathMerge : public ::testing::TestWithParam<MergeCase> {};
 

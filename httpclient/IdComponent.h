@@ -22,7 +22,6 @@ enum class TIdStatus {
 
 enum class TWorkMode { wmRead, wmWrite };
 
-using TNotifyEvent = std::function<void(TComponent* sender)>;
 using TIdStatusEvent = std::function<void(TComponent* sender, TIdStatus status, const AnsiString& statusText)>;
 using TWorkBeginEvent = std::function<void(TComponent* sender, TWorkMode mode, int64_t workCountMax)>;
 using TWorkEvent = std::function<void(TComponent* sender, TWorkMode mode, int64_t workCount)>;

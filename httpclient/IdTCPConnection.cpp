@@ -16,12 +16,15 @@ TIdTCPConnection::TIdTCPConnection(TComponent* owner) : TIdComponent(owner) {
 
 TIdTCPConnection::~TIdTCPConnection() {
     DropSocket();
-    if (ownsIOHandler_) {
-        TIdIOHandler* handler = ioHandler_;
-        ioHandler_ = nullptr;
-        ownsIOHandler_ = false;
-        delete handler;
-    }
+    FreeOwnedIOHandler();
+}
+
+void TIdTCPConnection::FreeOwnedIOHandler() {
+    if (!ownsIOHandler_) return;
+    TIdIOHandler* handler = ioHandler_;
+    ioHandler_ = nullptr;
+    ownsIOHandler_ = false;
+    delete handler;
 }
 
 void TIdTCPConnection::SetIntercept(TIdConnectionIntercept* value) {
@@ -97,12 +100,7 @@ void TIdTCPConnection::DropSocket() {
 void TIdTCPConnection::CloseConnection() {
     ReportStatus(TIdStatus::hsDisconnecting);
     DropSocket();
-    if (ownsIOHandler_) {
-        TIdIOHandler* handler = ioHandler_;
-        ioHandler_ = nullptr;
-        ownsIOHandler_ = false;
-        delete handler;
-    }
+    FreeOwnedIOHandler();
     NotifyDisconnected();
     ReportStatus(TIdStatus::hsDisconnected);
 }

@@ -87,6 +87,8 @@ protected:
     bool peerClosed_ = false;
 
 private:
+    void FreeOwnedIOHandler();
+
     bool asciiFilter_ = false;
     TIdConnectionIntercept* intercept_ = nullptr;
     int32_t maxLineLength_ = 16384;

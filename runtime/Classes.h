@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,10 @@ public:
 };
 
 enum class TOperation { opInsert, opRemove };
+
+class TComponent;
+// The class library's plain event: handler(sender).
+using TNotifyEvent = std::function<void(TComponent* sender)>;
 
 // A component is owned by at most one other component, which destroys it.
 // Components that asked for free notification are told, through

@@ -14,7 +14,6 @@
 
 class TForm;
 
-using TNotifyEvent = std::function<void(TComponent* sender)>;
 
 // Colours: negative values name a system colour.
 using TColor = int32_t;

@@ -19,7 +19,6 @@
 
 E2E_PIDS=()
 E2E_XVFB_PID=""
-E2E_CLEANUPS=()
 
 e2e_now_ms() { date +%s%3N; }
 
@@ -108,27 +107,29 @@ EOF
 # Xvfb on a free display when there is no display to use, or always when
 # E2E_XVFB=always (the tests never put windows on a user's screen).
 e2e_start_display() {
+  [ -n "$E2E_XVFB_PID" ] && return 0
   # A display outside a private network namespace may not be reachable.
   [ -n "${DISPLAY:-}" ] && [ "${E2E_XVFB:-}" != always ] && [ -z "${E2E_NETNS:-}" ] && return 0
   command -v Xvfb >/dev/null || e2e_die "no DISPLAY and no Xvfb"
-  local fifo="$E2E_DIR/xvfb.display"
-  rm -f "$fifo"
-  Xvfb -displayfd 9 -nolisten tcp -screen 0 1280x1024x24 9>"$fifo" >/dev/null 2>&1 &
+  local number="$E2E_DIR/xvfb.display" i
+  rm -f "$number"
+  # Ends with this shell even when the shell is killed without its traps
+  # running (a test time-out).
+  local guard=()
+  setpriv --pdeathsig TERM true 2>/dev/null && guard=(setpriv --pdeathsig TERM)
+  "${guard[@]}" Xvfb -displayfd 9 -nolisten tcp -screen 0 1280x1024x24 9>"$number" >/dev/null 2>&1 &
   E2E_XVFB_PID=$!
-  local i
   for i in $(seq 1 100); do
-    [ -s "$fifo" ] && break
+    [ -s "$number" ] && break
     sleep 0.05
   done
-  [ -s "$fifo" ] || e2e_die "Xvfb did not start"
-  export DISPLAY=":$(tr -dc 0-9 <"$fifo")"
+  [ -s "$number" ] || e2e_die "Xvfb did not start"
+  DISPLAY=":$(tr -dc 0-9 <"$number")"
+  export DISPLAY
 }
 
 e2e_cleanup() {
-  local pid f
-  for f in "${E2E_CLEANUPS[@]}"; do
-    "$f" || true
-  done
+  local pid
   for pid in "${E2E_PIDS[@]}"; do
     kill "$pid" 2>/dev/null || true
   done
@@ -182,13 +183,11 @@ e2e_start_server() {
 
 e2e_server_listening() { grep -q ' listening on ' "$E2E_SERVER_LOG" 2>/dev/null; }
 
-# e2e_launch NAME [WINE-ARGS...]: starts c:\kestrin\NAME.exe; sets LAUNCH_PID
-# and LAUNCH_T0 (ms).
+# e2e_launch NAME: starts c:\kestrin\NAME.exe in the background; sets
+# LAUNCH_PID and LAUNCH_T0 (ms).
 e2e_launch() {
-  local name=$1
-  shift
   LAUNCH_T0=$(e2e_now_ms)
-  wine "$@" "C:\\kestrin\\$name.exe" >/dev/null 2>&1 &
+  wine "C:\\kestrin\\$1.exe" >/dev/null 2>&1 &
   LAUNCH_PID=$!
   E2E_PIDS+=("$LAUNCH_PID")
 }

@@ -5,7 +5,6 @@
 // Every connection ends in one line of the request log.
 #include "demo_platform.h"
 
-#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstdio>
@@ -36,6 +35,7 @@ constexpr int kAlways = INT_MAX;
 constexpr std::size_t kMaxHead = 64 * 1024;
 constexpr int64_t kRequestWaitMs = 30000;  // for a complete request head
 constexpr int64_t kDrainMs = 2000;         // after the answer, for the client's close
+constexpr std::size_t kMaxOpen = 60;       // below the 64 sockets one select watches
 
 enum class Treatment { Answer, Close, Reset, Silent };
 
@@ -276,9 +276,14 @@ public:
     {
         listener_ = listener;
         for (;;) {
-            std::vector<SocketHandle> watch{listener_};
+            // New connections wait in the backlog while kMaxOpen are open.
+            const bool accepting = conns_.size() < kMaxOpen;
+            std::vector<SocketHandle> watch;
             for (const Connection& c : conns_) {
                 watch.push_back(c.socket);
+            }
+            if (accepting) {
+                watch.push_back(listener_);
             }
             std::vector<bool> ready;
             if (!WaitReadable(watch, 200, ready)) {
@@ -286,20 +291,20 @@ public:
                 return 1;
             }
             const int64_t now = NowEpochMs();
-            for (std::size_t i = 1; i < watch.size(); ++i) {
-                Connection& c = conns_[i - 1];
+            for (std::size_t i = 0; i < conns_.size(); ++i) {
                 if (ready[i]) {
-                    Readable(c, now);
+                    Readable(conns_[i], now);
                 }
-                Expire(c, now);
+                Expire(conns_[i], now);
             }
+            const bool incoming = accepting && ready.back();
             for (std::size_t i = conns_.size(); i-- > 0;) {
                 if (conns_[i].done) {
                     Finish(conns_[i], now);
                     conns_.erase(conns_.begin() + static_cast<std::ptrdiff_t>(i));
                 }
             }
-            if (ready[0]) {
+            if (incoming) {
                 Accept(now);
             }
         }
@@ -437,11 +442,15 @@ int main(int argc, char** argv)
         std::vector<std::string> words(argv + 1, argv + argc);
         ParseWords(words, o, 0);
     } catch (const UsageError& e) {
-        if (!e.text.empty()) {
-            std::fprintf(stderr, "%s\n", e.text.c_str());
+        if (e.text.empty()) {
+            std::fputs(kUsage, stdout);
+            return 0;
         }
-        std::fputs(kUsage, e.text.empty() ? stdout : stderr);
-        return e.text.empty() ? 0 : 2;
+        // Started hidden by the server script, the log is the only place
+        // where a bad option shows.
+        Log(o.log.empty() ? ProgramDir() + "demo_server.log" : o.log).Line("not started: " + e.text);
+        std::fprintf(stderr, "%s\n%s", e.text.c_str(), kUsage);
+        return 2;
     }
     if (o.log.empty()) {
         o.log = ProgramDir() + "demo_server.log";

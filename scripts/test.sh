@@ -23,7 +23,7 @@ for preset in native asan win32; do
 done
 
 # Leave no Wine process of the build tree's prefixes behind.
-for prefix in build/win32/wine/prefix; do
+for prefix in build/win32/wine/prefix build/win32/e2e/prefix build/win32/demo/prefix; do
   [ -d "$prefix" ] && WINEPREFIX="$PWD/$prefix" wineserver -k 2>/dev/null || true
 done
 exit $status

@@ -280,20 +280,26 @@ int TIdStackWindows::Shutdown(TIdStackSocketHandle s, int how) { return IdWinsoc
 
 int TIdStackWindows::WSGetLastError() { return IdWinsock::WSAGetLastError(); }
 
-void TIdStackWindows::GetPeerName(TIdStackSocketHandle s, int& family, AnsiString& ip, int32_t& port) {
+namespace {
+// getpeername/getsockname share one shape: check the result, then split the
+// IPv4 address into family, dotted-quad text and port.
+template <typename Query>
+void ReadEndpoint(TIdStackWindows& stack, Query query, TIdStackSocketHandle s, int& family, AnsiString& ip,
+                  int32_t& port) {
     TIdSockAddr a;
-    CheckSocketResult(IdWinsock::getpeername(s, a));
+    stack.CheckSocketResult(query(s, a));
     family = Id_AF_INET;
-    ip = AddressToText({a.address[0], a.address[1], a.address[2], a.address[3]});
+    ip = stack.AddressToText({a.address[0], a.address[1], a.address[2], a.address[3]});
     port = a.port;
+}
+}  // namespace
+
+void TIdStackWindows::GetPeerName(TIdStackSocketHandle s, int& family, AnsiString& ip, int32_t& port) {
+    ReadEndpoint(*this, IdWinsock::getpeername, s, family, ip, port);
 }
 
 void TIdStackWindows::GetSockName(TIdStackSocketHandle s, int& family, AnsiString& ip, int32_t& port) {
-    TIdSockAddr a;
-    CheckSocketResult(IdWinsock::getsockname(s, a));
-    family = Id_AF_INET;
-    ip = AddressToText({a.address[0], a.address[1], a.address[2], a.address[3]});
-    port = a.port;
+    ReadEndpoint(*this, IdWinsock::getsockname, s, family, ip, port);
 }
 
 int TIdStackWindows::GetSockOpt(TIdStackSocketHandle s, int level, int option, void* value, int& length) {

@@ -5,7 +5,7 @@ set(KESTRIN_WINEPREFIX ${KESTRIN_WINE_DIR}/prefix)
 set(KESTRIN_WINEHOME ${KESTRIN_WINE_DIR}/home)
 
 add_test(NAME wine_prefix_setup
-         COMMAND ${PROJECT_SOURCE_DIR}/scripts/wine-prefix.sh ${KESTRIN_WINEPREFIX} ${KESTRIN_WINEHOME})
+         COMMAND ${PROJECT_SOURCE_DIR}/scripts/wine.sh prefix ${KESTRIN_WINEPREFIX} ${KESTRIN_WINEHOME})
 set_tests_properties(wine_prefix_setup PROPERTIES FIXTURES_SETUP wineprefix TIMEOUT 180)
 
 function(kestrin_wine_test name)

@@ -7,22 +7,33 @@
 # page handed to the browser, the shortcut written and the exit codes; saves a
 # screenshot of the waiting window.
 #
+# Runs the i686 product (the win32 preset) where this machine executes 32-bit
+# programs, the x86_64 flavour (win64) otherwise; scripts/wine.sh decides and
+# the transcript says which and why (KESTRIN_WINE64=1 forces the second).
 # Uses the display in DISPLAY when there is one, otherwise a private Xvfb.
-# KESTRIN_DEMO_BUILD=DIR uses an already configured mingw build folder
-# instead of build/win32 (the win32 preset).
+# KESTRIN_DEMO_BUILD=DIR uses an already configured mingw build folder of
+# the flavour that runs here instead of the preset's.
 set -uo pipefail
 cd "$(dirname "$0")/.." || exit 1
 root=$PWD
 
 scripts/deps.sh || exit 1
+# shellcheck source=wine.sh
+source scripts/wine.sh
+if ! wine_decide; then
+  echo "run-demo.sh: no Windows program can run here: $KESTRIN_WINE_WHY"
+  exit 1
+fi
+echo "== $(wine_which)"
 
-build=${KESTRIN_DEMO_BUILD:-build/win32}
+preset=$KESTRIN_FLAVOUR
+build=${KESTRIN_DEMO_BUILD:-build/$preset}
 targets=(kestrin kestrin_install cmdow demo_server)
 echo "== building ${targets[*]} in $build"
 if [ -z "${KESTRIN_DEMO_BUILD:-}" ]; then
-  [ -f build/win32/CMakeCache.txt ] || cmake --preset win32 >/dev/null || exit 1
-  grep -q '^KESTRIN_TESTS:BOOL=ON' build/win32/CMakeCache.txt && targets+=(e2e_winprobe)
-  cmake --build --preset win32 --target "${targets[@]}" >"$build/demo-build.log" 2>&1 ||
+  [ -f "$build/CMakeCache.txt" ] || cmake --preset "$preset" >/dev/null || exit 1
+  grep -q '^KESTRIN_TESTS:BOOL=ON' "$build/CMakeCache.txt" && targets+=(e2e_winprobe)
+  cmake --build --preset "$preset" --target "${targets[@]}" >"$build/demo-build.log" 2>&1 ||
     { tail -30 "$build/demo-build.log"; echo "build FAILED (log: $build/demo-build.log)"; exit 1; }
 else
   grep -q '^KESTRIN_TESTS:BOOL=ON' "$build/CMakeCache.txt" && targets+=(e2e_winprobe)
@@ -42,7 +53,7 @@ export E2E_WINPROBE_EXE="$build/tests/e2e/e2e_winprobe.exe"
 # shellcheck source=e2e/harness.sh
 source scripts/e2e/harness.sh
 e2e_init
-echo "== Wine $(wine --version 2>/dev/null), prefix $E2E_DIR/prefix, display $DISPLAY$([ -n "$E2E_XVFB_PID" ] && echo ' (Xvfb of this run)')"
+echo "== Wine $(kestrin_wine --version 2>/dev/null) ($KESTRIN_WINE_LOADER), prefix $E2E_DIR/prefix, display $DISPLAY$([ -n "$E2E_XVFB_PID" ] && echo ' (Xvfb of this run)')"
 
 BOOT_MS=3000
 e2e_reset --delay "$BOOT_MS"
@@ -140,11 +151,9 @@ run() {
   if [ "$name" = kestrin_install ]; then
     local lnk="$E2E_DESKTOP/KESTRIN.lnk"
     if [ -f "$lnk" ]; then
-      local info
-      info=$(lnkinfo "$lnk" 2>/dev/null | tr -d '\r')
       echo "            shortcut written: C:\\users\\$(id -un)\\Desktop\\KESTRIN.lnk ($lnk)"
-      echo "              target: $(printf '%s\n' "$info" | sed -n 's/^[[:space:]]*Local path[[:space:]]*: //p')"
-      echo "              working directory: $(printf '%s\n' "$info" | sed -n 's/^[[:space:]]*Working directory[[:space:]]*: //p')"
+      echo "              target: $(e2e_lnk_field "$lnk" 'Local path')"
+      echo "              working directory: $(e2e_lnk_field "$lnk" 'Working directory')"
     else
       echo "            no shortcut on the desktop ($E2E_DESKTOP)"
     fi

@@ -17,6 +17,9 @@
 # Every process started here is ended by e2e_cleanup, which e2e_init installs
 # as the EXIT trap.
 
+# shellcheck source=../wine.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../wine.sh"
+
 E2E_PIDS=()
 E2E_XVFB_PID=""
 
@@ -42,7 +45,7 @@ e2e_die() {
 }
 
 # Converts CRLF output of Windows programs.
-e2e_wine_out() { wine "$@" 2>/dev/null | tr -d '\r'; }
+e2e_wine_out() { kestrin_wine "$@" 2>/dev/null | tr -d '\r'; }
 
 e2e_init() {
   [ -n "${E2E_DIR:-}" ] || e2e_die "E2E_DIR is not set"
@@ -50,14 +53,11 @@ e2e_init() {
   for v in E2E_KESTRIN_EXE E2E_KESTRIN_INSTALL_EXE E2E_CMDOW_EXE E2E_DEMO_SERVER_EXE E2E_STARTUP_BAT; do
     [ -f "${!v:-}" ] || e2e_die "$v does not name a file: '${!v:-}'"
   done
-  command -v wine >/dev/null || e2e_die "wine is not installed"
+  wine_decide || e2e_die "$KESTRIN_WINE_WHY"
 
   mkdir -p "$E2E_DIR/home/Desktop"
   E2E_DIR=$(cd "$E2E_DIR" && pwd)
-  export WINEPREFIX="$E2E_DIR/prefix"
-  export HOME="$E2E_DIR/home"
-  export WINEDEBUG=-all
-  export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=d;mshtml=d"
+  wine_env "$E2E_DIR/prefix" "$E2E_DIR/home"
   E2E_DESKTOP="$HOME/Desktop"
   E2E_KESTRIN_DIR="$WINEPREFIX/drive_c/kestrin"
   E2E_SERVER_LOG="$E2E_KESTRIN_DIR/bin/demo_server.log"
@@ -73,12 +73,11 @@ e2e_init() {
 
   # No Wine process of this prefix from before, nor its wineserver (which
   # may belong to another network namespace).
-  wineserver -k 2>/dev/null || true
-  wineserver -w 2>/dev/null || true
+  kestrin_wineserver -k 2>/dev/null || true
+  kestrin_wineserver -w 2>/dev/null || true
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "e2e: preparing the Wine prefix $WINEPREFIX (once)"
-    wineboot -i >/dev/null 2>&1 || e2e_die "wineboot failed"
-    wineserver -w
+    kestrin_wine_prefix || e2e_die "wineboot failed ($(wine_which))"
   fi
   e2e_restore_shell_link_class
 
@@ -90,7 +89,7 @@ echo "\$(date +%s%3N) \$*" >>"$E2E_URL_LOG"
 EOF
   chmod +x "$E2E_DIR/url-recorder.sh"
   if ! grep -qF "\"Browsers\"=\"$E2E_DIR/url-recorder.sh\"" "$WINEPREFIX/user.reg" 2>/dev/null; then
-    wine reg add 'HKCU\Software\Wine\WineBrowser' /v Browsers /d "$E2E_DIR/url-recorder.sh" /f >/dev/null 2>&1 ||
+    kestrin_reg add 'HKCU\Software\Wine\WineBrowser' /v Browsers /d "$E2E_DIR/url-recorder.sh" /f >/dev/null 2>&1 ||
       e2e_die "cannot register the URL recorder"
   fi
 
@@ -134,8 +133,8 @@ e2e_cleanup() {
     kill "$pid" 2>/dev/null || true
   done
   if [ -n "${WINEPREFIX:-}" ]; then
-    wineserver -k 2>/dev/null || true
-    wineserver -w 2>/dev/null || true
+    kestrin_wineserver -k 2>/dev/null || true
+    kestrin_wineserver -w 2>/dev/null || true
   fi
   for pid in "${E2E_PIDS[@]}"; do
     wait "$pid" 2>/dev/null || true
@@ -153,8 +152,8 @@ e2e_cleanup() {
 # A fresh start for one scenario: no Wine process of the prefix left, empty
 # logs and desktop, the demo server's options for its next start.
 e2e_reset() {
-  wineserver -k 2>/dev/null || true
-  wineserver -w 2>/dev/null || true
+  kestrin_wineserver -k 2>/dev/null || true
+  kestrin_wineserver -w 2>/dev/null || true
   local pid
   for pid in "${E2E_PIDS[@]}"; do
     wait "$pid" 2>/dev/null || true
@@ -176,7 +175,7 @@ e2e_server_options() {
 # Starts a demo server directly (not through a launcher) and waits until it
 # listens.
 e2e_start_server() {
-  wine 'C:\kestrin\bin\demo_server.exe' --log 'C:\kestrin\bin\demo_server.log' "$@" >/dev/null 2>&1 &
+  kestrin_wine 'C:\kestrin\bin\demo_server.exe' --log 'C:\kestrin\bin\demo_server.log' "$@" >/dev/null 2>&1 &
   E2E_PIDS+=($!)
   e2e_wait_for 10 e2e_server_listening || e2e_die "the demo server did not come up"
 }
@@ -187,7 +186,7 @@ e2e_server_listening() { grep -q ' listening on ' "$E2E_SERVER_LOG" 2>/dev/null;
 # LAUNCH_PID and LAUNCH_T0 (ms).
 e2e_launch() {
   LAUNCH_T0=$(e2e_now_ms)
-  wine "C:\\kestrin\\$1.exe" >/dev/null 2>&1 &
+  kestrin_wine "C:\\kestrin\\$1.exe" >/dev/null 2>&1 &
   LAUNCH_PID=$!
   E2E_PIDS+=("$LAUNCH_PID")
 }
@@ -269,6 +268,10 @@ e2e_url_times() { cut -d' ' -f1 "$E2E_URL_LOG" 2>/dev/null || true; }
 # e2e_field LINE KEY: the value of key=value in a log line.
 e2e_field() { printf '%s\n' "$1" | sed -n "s/.* $2=\\(\"[^\"]*\"\\|[^ ]*\\).*/\\1/p" | tr -d '"'; }
 
+# e2e_lnk_field FILE FIELD: a field of a shortcut file as lnkinfo names it
+# ("Local path", "Working directory").
+e2e_lnk_field() { lnkinfo "$1" 2>/dev/null | tr -d '\r' | sed -n "s/^[[:space:]]*$2[[:space:]]*: //p"; }
+
 # A desktop folder that refuses new files: immutable for root (who ignores
 # permissions), read-only otherwise. Returns 1 when the file system lets a
 # file in all the same.
@@ -297,14 +300,14 @@ e2e_unfreeze_desktop() {
 # in between).
 e2e_remove_shell_link_class() {
   local key='HKLM\Software\Classes\CLSID\{00021401-0000-0000-C000-000000000046}'
-  wine reg export "$key" "$(winepath -w "$E2E_SHELL_LINK_REG")" /y >/dev/null 2>&1 ||
+  kestrin_reg export "$key" "$(kestrin_winepath -w "$E2E_SHELL_LINK_REG")" /y >/dev/null 2>&1 ||
     e2e_die "cannot save the shell-link class"
-  wine reg delete "$key" /f >/dev/null 2>&1 || e2e_die "cannot remove the shell-link class"
+  kestrin_reg delete "$key" /f >/dev/null 2>&1 || e2e_die "cannot remove the shell-link class"
 }
 
 e2e_restore_shell_link_class() {
   [ -n "${E2E_SHELL_LINK_REG:-}" ] && [ -f "$E2E_SHELL_LINK_REG" ] || return 0
-  if wine reg import "$(winepath -w "$E2E_SHELL_LINK_REG" 2>/dev/null)" >/dev/null 2>&1; then
+  if kestrin_reg import "$(kestrin_winepath -w "$E2E_SHELL_LINK_REG" 2>/dev/null)" >/dev/null 2>&1; then
     rm -f "$E2E_SHELL_LINK_REG"
   else
     echo "e2e: could not restore the shell-link class from $E2E_SHELL_LINK_REG" >&2

@@ -172,22 +172,22 @@ scenario_no_answer_ever() {
   e2e_expect_range "ms from window to exit" "$(ms_since_window "$T_END")" 119000 135000
 }
 
-lnk_field() { lnkinfo "$1" 2>/dev/null | tr -d '\r' | sed -n "s/^[[:space:]]*$2[[:space:]]*: //p"; }
-
 expect_shortcut() {
   local lnk="$E2E_DESKTOP/KESTRIN.lnk"
   if [ ! -f "$lnk" ]; then
     e2e_fail "no KESTRIN.lnk in the desktop folder"
     return
   fi
-  e2e_expect_eq "shortcut target" "$(lnk_field "$lnk" 'Local path')" 'c:\kestrin\kestrin.exe'
-  e2e_expect_eq "shortcut working directory" "$(lnk_field "$lnk" 'Working directory')" 'c:\kestrin\'
+  e2e_expect_eq "shortcut target" "$(e2e_lnk_field "$lnk" 'Local path')" 'c:\kestrin\kestrin.exe'
+  e2e_expect_eq "shortcut working directory" "$(e2e_lnk_field "$lnk" 'Working directory')" 'c:\kestrin\'
 }
 
 # Message boxes shown by the launchers (dialog class, caption "KESTRIN").
 message_boxes() { e2e_probe_windows | grep -c '^window .* class="#32770"'; }
 has_message_box() { [ "$(message_boxes)" -ge 1 ]; }
 no_message_box() { [ "$(message_boxes)" -eq 0 ]; }
+# A window captioned KESTRIN, minimised or not (X shows no minimised window).
+launcher_window_exists() { e2e_probe_windows | grep -q '^window '; }
 
 # kestrin_install writes the shortcut on every run; a desktop folder that
 # refuses writing costs the shortcut and nothing else.
@@ -325,7 +325,11 @@ scenario_window() {
     e2e_expect_eq "client area seen by X" \
       "$(xdotool getwindowgeometry "$xwin" 2>/dev/null | sed -n 's/.*Geometry: //p')" 258x89
     e2e_expect_eq "topmost" "$(e2e_field "$line" topmost)" 1
+    e2e_expect_eq "minimised" "$(e2e_field "$line" iconic)" 0
     e2e_expect_eq "label" "$(printf '%s\n' "$info" | grep -c "^  child class=\"Static\" text=\"$LABEL\"")" 1
+    local label
+    label=$(printf '%s\n' "$info" | grep "^  child class=\"Static\"" | head -1)
+    e2e_expect_eq "label position and size" "$(e2e_field "$label" pos) $(e2e_field "$label" size)" "48,40 157x13"
     local style=$(($(e2e_field "$line" style)))
     e2e_expect_eq "system menu, no minimize/maximize box, no sizing frame" \
       "$(((style & 0x80000) != 0)),$(((style & 0x30000) != 0)),$(((style & 0x40000) != 0))" "1,0,0"
@@ -341,6 +345,30 @@ scenario_window() {
     RC=$E2E_RC
     e2e_expect_eq "exit code" "$RC" 0
   done
+}
+
+# Started minimised (as a shortcut set to "run minimised" starts it): only a
+# minimised window, which once restored is the same centred waiting window.
+scenario_minimised_start() {
+  e2e_reset --delay 4000
+  LAUNCH_T0=$(e2e_now_ms)
+  e2e_wine_out "$E2E_WINPROBE_EXE" start 7 'C:\kestrin\kestrin.exe' >/dev/null
+  e2e_wait_for 20 launcher_window_exists || e2e_fail "no window within 20 s"
+  local line
+  line=$(e2e_probe_windows | grep '^window ' | head -1)
+  e2e_expect_eq "windows titled KESTRIN" "$(e2e_probe_windows | grep -c '^window ')" 1
+  e2e_expect_eq "minimised at start" "$(e2e_field "$line" iconic)" 1
+  e2e_expect_eq "restored" "$(e2e_wine_out "$E2E_WINPROBE_EXE" restore)" "restored=1"
+  line=$(e2e_probe_windows | grep '^window ' | head -1)
+  e2e_expect_eq "caption" "$(e2e_field "$line" caption)" KESTRIN
+  e2e_expect_eq "client area" "$(e2e_field "$line" client)" 258x89
+  local fx fy fw fh sw sh
+  IFS=',x' read -r fx fy fw fh <<<"$(e2e_field "$line" frame)"
+  IFS='x' read -r sw sh <<<"$(e2e_field "$line" screen)"
+  e2e_expect_eq "placed at the centre of the screen" "$fx,$fy" "$(((sw - fw) / 2)),$(((sh - fh) / 2))"
+  # The launcher goes on as usual: the server it started answers, the page opens.
+  e2e_settle_urls 1 20
+  e2e_expect_eq "page handed to the browser" "$(e2e_urls)" "$PAGE_kestrin"
 }
 
 # Two launchers at once: two windows, two server starts, both pages.
@@ -378,7 +406,7 @@ scenario_cmdow() {
   local args want err rc
   while IFS='|' read -r args want; do
     # shellcheck disable=SC2086
-    err=$(wine 'C:\kestrin\bin\cmdow.exe' $args 2>&1 >/dev/null)
+    err=$(kestrin_wine 'C:\kestrin\bin\cmdow.exe' $args 2>&1 >/dev/null)
     rc=$?
     e2e_expect_eq "exit code of 'cmdow $args'" "$rc" "$want"
     case "$want" in
@@ -392,7 +420,7 @@ scenario_cmdow() {
 /run /hid c:\kestrin\bin\missing.bat|1
 ROWS
   e2e_expect_eq "server starts so far" "$(e2e_server_starts)" 0
-  wine 'C:\kestrin\bin\cmdow.exe' /RUN /HID 'c:\kestrin\bin\startup.bat' >/dev/null 2>&1
+  kestrin_wine 'C:\kestrin\bin\cmdow.exe' /RUN /HID 'c:\kestrin\bin\startup.bat' >/dev/null 2>&1
   rc=$?
   local returned
   returned=$(e2e_now_ms)

@@ -352,7 +352,9 @@ scenario_window() {
 scenario_minimised_start() {
   e2e_reset --delay 4000
   LAUNCH_T0=$(e2e_now_ms)
-  e2e_wine_out "$E2E_WINPROBE_EXE" start 7 'C:\kestrin\kestrin.exe' >/dev/null
+  # Not through a pipe: the launcher and the server it starts would hold it.
+  kestrin_wine "$E2E_WINPROBE_EXE" start 7 'C:\kestrin\kestrin.exe' >/dev/null 2>&1 ||
+    e2e_fail "winprobe could not start the launcher"
   e2e_wait_for 20 launcher_window_exists || e2e_fail "no window within 20 s"
   local line
   line=$(e2e_probe_windows | grep '^window ' | head -1)

@@ -1,14 +1,4 @@
-# Second flavour: 64-bit Windows with the posix-thread mingw-w64 compilers.
-# The same code as the i686 product; it runs under the 64-bit Wine loader on
-# machines that cannot execute 32-bit programs.
-set(CMAKE_SYSTEM_NAME Windows)
+# Second flavour: 64-bit Windows, the same code as the i686 product; it runs
+# under the 64-bit Wine loader on machines that cannot execute 32-bit programs.
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-# Test programs run through the one script that knows how Wine starts here.
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine.sh run)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

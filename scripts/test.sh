@@ -7,6 +7,8 @@
 #   programs execute, the x86_64 flavour (win64) otherwise;
 # - where the product runs, the x86_64 client suites too; where it cannot,
 #   a static check of the product's executables instead.
+# KESTRIN_WINE64=1 takes the 64-bit path anywhere; KESTRIN_DRY_RUN=1 only says
+# what would be built and run here.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh || exit 1
@@ -23,6 +25,30 @@ if ! wine_decide; then
   exit 1
 fi
 
+# The test runs, one "PRESET|WHAT|CTEST ARGS" each, in order.
+runs=()
+for preset in "${native_presets[@]}"; do
+  runs+=("$preset|all|")
+done
+if [ "$KESTRIN_FLAVOUR" = win32 ]; then
+  runs+=("win32|the product under Wine: all|")
+  runs+=("win64|second flavour under Wine: client suites|-L gtest")
+else
+  runs+=("win64|second flavour under Wine: all|")
+  runs+=("win32|the product cannot run here: static check of its executables|-L static")
+fi
+
+echo "=== $(wine_which)"
+# KESTRIN_DRY_RUN=1: only say what would be built and run.
+if [ -n "${KESTRIN_DRY_RUN:-}" ]; then
+  echo "would build: ${native_presets[*]} ${windows_presets[*]}"
+  for run in "${runs[@]}"; do
+    IFS='|' read -r preset what args <<<"$run"
+    echo "would run: ctest --preset $preset${args:+ $args} ($what)"
+  done
+  exit 0
+fi
+
 jobs=${JOBS:-$(nproc)}
 status=0
 started=$SECONDS
@@ -36,27 +62,14 @@ done
 [ $status -eq 0 ] || exit $status
 echo "=== builds took $((SECONDS - started)) s"
 
-# tests PRESET WHAT [CTEST ARGS...]
-tests() {
-  local preset=$1 what=$2 from=$SECONDS
-  shift 2
+for run in "${runs[@]}"; do
+  IFS='|' read -r preset what args <<<"$run"
+  from=$SECONDS
   echo "=== tests: $preset ($what)"
-  ctest --preset "$preset" "$@" || status=1
+  # shellcheck disable=SC2086
+  ctest --preset "$preset" $args || status=1
   echo "=== tests: $preset took $((SECONDS - from)) s"
-}
-
-for preset in "${native_presets[@]}"; do
-  tests "$preset" "all"
 done
-
-echo "=== $(wine_which)"
-if [ "$KESTRIN_FLAVOUR" = win32 ]; then
-  tests win32 "the product under Wine: all"
-  tests win64 "second flavour under Wine: client suites" -L gtest
-else
-  tests win64 "second flavour under Wine: all"
-  tests win32 "the product cannot run here: static check of its executables" -L static
-fi
 
 # Leave no Wine process of the build trees' prefixes behind.
 for preset in "${windows_presets[@]}"; do
@@ -64,5 +77,5 @@ for preset in "${windows_presets[@]}"; do
     [ -d "$prefix" ] && WINEPREFIX="$PWD/$prefix" kestrin_wineserver -k 2>/dev/null || true
   done
 done
-echo "=== test.sh: $([ $status -eq 0 ] && echo passed || echo FAILED) in $((SECONDS - started)) s"
+echo "=== test.sh: $([ $status -eq 0 ] && echo passed || echo FAILED) in $((SECONDS - started)) s ($(wine_which))"
 exit $status

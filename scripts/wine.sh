@@ -25,6 +25,10 @@
 #   KESTRIN_WINE32_LOADER   the 32-bit loader to try (/usr/lib/wine/wine)
 #   KESTRIN_WINE64_LOADER   the 64-bit loader (/usr/lib/wine/wine64)
 
+KESTRIN_WINE_LOADER=${KESTRIN_WINE_LOADER:-}
+KESTRIN_WINE_SERVER=${KESTRIN_WINE_SERVER:-}
+KESTRIN_FLAVOUR=${KESTRIN_FLAVOUR:-}
+
 # wine_decide: sets and exports KESTRIN_FLAVOUR (win32 or win64),
 # KESTRIN_WINE_LOADER, KESTRIN_WINE_SERVER and KESTRIN_WINE_WHY; returns 1
 # (with KESTRIN_WINE_WHY saying why) when no loader works. Decided once per

@@ -84,9 +84,15 @@ run() {
       info=$(e2e_probe_windows | grep -A3 '^window .* client=')
       label=$(printf '%s\n' "$info" | sed -n 's/^  child class="Static" text="\([^"]*\)".*/\1/p' | head -1)
       topmost=$(printf '%s\n' "$info" | sed -n 's/^window .* topmost=\([01]\).*/\1/p' | head -1)
-      printf '            label "%s", %s, at %s\n' "$label" \
-        "$([ "$topmost" = 1 ] && echo "always on top" || echo "NOT on top")" \
-        "$(printf '%s\n' "$info" | sed -n 's/^window .* frame=\([0-9-]*,[0-9-]*\),.*/\1/p' | head -1)"
+      if [ -z "$info" ]; then
+        # Reading it from Windows takes a Wine start; a quick answer ends
+        # the launcher first.
+        echo "            (the window was gone before it could be read from Windows)"
+      else
+        printf '            label "%s", %s, at %s\n' "$label" \
+          "$([ "$topmost" = 1 ] && echo "always on top" || echo "NOT on top")" \
+          "$(printf '%s\n' "$info" | sed -n 's/^window .* frame=\([0-9-]*,[0-9-]*\),.*/\1/p' | head -1)"
+      fi
     fi
     if [ "$name" = kestrin_install ]; then
       sleep 0.3

@@ -109,6 +109,13 @@ kestrin_wine_prefix() {
   kestrin_wineserver -w
 }
 
+# is_i686_program FILE: whether FILE is a 32-bit x86 Windows program.
+is_i686_program() {
+  [ -f "$1" ] || return 1
+  _pe=$(od -An -tu4 -j60 -N4 "$1" 2>/dev/null | tr -d ' ')
+  [ -n "$_pe" ] && [ "$(od -An -tx2 -j$((_pe + 4)) -N2 "$1" 2>/dev/null | tr -d ' ')" = 014c ]
+}
+
 wine_die() {
   echo "wine: $*" >&2
   exit 2
@@ -124,6 +131,9 @@ if [ "$(basename -- "$0")" = wine.sh ]; then
       wine_which ;;
     run)
       here=$(cd "$(dirname "$0")" && pwd)
+      if [ "$KESTRIN_FLAVOUR" = win64 ] && is_i686_program "${1:-}"; then
+        wine_die "$1 is a 32-bit program, which cannot run here: $KESTRIN_WINE_WHY (the win64 preset runs here)"
+      fi
       wine_env "${WINEPREFIX:-$here/../build/$KESTRIN_FLAVOUR/wine/prefix}" "${HOME:?}"
       exec "$KESTRIN_WINE_LOADER" "$@" ;;
     prefix)

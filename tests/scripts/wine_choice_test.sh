@@ -73,4 +73,13 @@ elf32|reg add K /f|ok64 reg add K /f | $w64 WINEDEBUG=
 ok32|wineboot -i|ok32 wineboot -i | WINELOADER= WINESERVER= WINEDEBUG=
 EOF
 
+# An i686 program handed to the 64-bit path is refused with the reason,
+# not left to fail inside Wine.
+{ printf 'MZ'; head -c 58 /dev/zero; printf '\100\000\000\000PE\000\000\114\001'; } >"$tmp/i686.exe"
+rm -f "$tmp/calls"
+out=$(choose elf32 ok64 "" run "$tmp/i686.exe")
+check "i686 program on the 64-bit path: exit code" "$?" 2
+check "i686 program on the 64-bit path: message" "${out%%:*}" "wine"
+check "i686 program on the 64-bit path: loader not called" "$(grep -vc '^ok.. --version ' "$tmp/calls")" 0
+
 [ "$failures" -eq 0 ] && echo "PASSED" || { echo "FAILED ($failures)"; exit 1; }

@@ -1,21 +1,8 @@
 #include "IdHTTPForm.h"
 
-#include <functional>
-#include <map>
-
 #include "Forms.h"
-#include "IdHTTP.h"
 
 namespace {
-
-using TSetter = std::function<void(TIdHTTP&, const TFormValue&)>;
-
-template <class E, size_t N>
-E EnumValue(const TFormValue& value, const char* const (&names)[N]) {
-    for (size_t i = 0; i < N; ++i)
-        if (SameText(value.AsIdentifier(), names[i])) return static_cast<E>(i);
-    throw EReadError("Invalid property value");
-}
 
 const char* const kMaxLineActions[] = {"maException", "maSplit"};
 const char* const kProtocolVersions[] = {"pv1_0", "pv1_1"};
@@ -23,12 +10,7 @@ const char* const kHTTPOptions[] = {"hoInProcessAuth", "hoKeepOrigProtocol", "ho
 
 TIdHTTPOptions OptionSet(const TFormValue& value) {
     TIdHTTPOptions options;
-    for (const AnsiString& item : value.AsSet()) {
-        TFormValue one;
-        one.kind = TFormValue::Kind::Identifier;
-        one.text = item;
-        options.Include(EnumValue<TIdHTTPOption>(one, kHTTPOptions));
-    }
+    for (const AnsiString& item : value.AsSet()) options.Include(EnumValue<TIdHTTPOption>(item, kHTTPOptions));
     return options;
 }
 
@@ -38,72 +20,118 @@ uint32_t Unsigned(const TFormValue& value) {
     return static_cast<uint32_t>(v);
 }
 
-// The properties a form description may store for the client, by name.
-const std::map<AnsiString, TSetter>& Setters() {
-    static const std::map<AnsiString, TSetter> setters = {
-        {"ASCIIFILTER", [](TIdHTTP& h, const TFormValue& v) { h.SetASCIIFilter(v.AsBoolean()); }},
-        {"MAXLINELENGTH", [](TIdHTTP& h, const TFormValue& v) { h.SetMaxLineLength(v.AsInteger()); }},
-        {"MAXLINEACTION",
-         [](TIdHTTP& h, const TFormValue& v) { h.SetMaxLineAction(EnumValue<TIdMaxLineAction>(v, kMaxLineActions)); }},
-        {"READTIMEOUT", [](TIdHTTP& h, const TFormValue& v) { h.SetReadTimeout(v.AsInteger()); }},
-        {"RECVBUFFERSIZE", [](TIdHTTP& h, const TFormValue& v) { h.SetRecvBufferSize(v.AsInteger()); }},
-        {"SENDBUFFERSIZE", [](TIdHTTP& h, const TFormValue& v) { h.SetSendBufferSize(v.AsInteger()); }},
-        {"BOUNDIP", [](TIdHTTP& h, const TFormValue& v) { h.SetBoundIP(v.AsString()); }},
-        {"BOUNDPORT", [](TIdHTTP& h, const TFormValue& v) { h.SetBoundPort(v.AsInteger()); }},
-        {"HOST", [](TIdHTTP& h, const TFormValue& v) { h.SetHost(v.AsString()); }},
-        {"PORT", [](TIdHTTP& h, const TFormValue& v) { h.SetPort(v.AsInteger()); }},
-        {"AUTHRETRIES", [](TIdHTTP& h, const TFormValue& v) { h.SetAuthRetries(v.AsInteger()); }},
-        {"ALLOWCOOKIES", [](TIdHTTP& h, const TFormValue& v) { h.SetAllowCookies(v.AsBoolean()); }},
-        {"HANDLEREDIRECTS", [](TIdHTTP& h, const TFormValue& v) { h.SetHandleRedirects(v.AsBoolean()); }},
-        {"PROTOCOLVERSION",
-         [](TIdHTTP& h, const TFormValue& v) {
-             h.SetProtocolVersion(EnumValue<TIdHTTPProtocolVersion>(v, kProtocolVersions));
-         }},
-        {"REDIRECTMAXIMUM", [](TIdHTTP& h, const TFormValue& v) { h.SetRedirectMaximum(v.AsInteger()); }},
-        {"HTTPOPTIONS", [](TIdHTTP& h, const TFormValue& v) { h.SetHTTPOptions(OptionSet(v)); }},
-        {"PROXYPARAMS.BASICAUTHENTICATION",
-         [](TIdHTTP& h, const TFormValue& v) { h.ProxyParams()->SetBasicAuthentication(v.AsBoolean()); }},
-        {"PROXYPARAMS.PROXYPASSWORD",
-         [](TIdHTTP& h, const TFormValue& v) { h.ProxyParams()->SetProxyPassword(v.AsString()); }},
-        {"PROXYPARAMS.PROXYPORT", [](TIdHTTP& h, const TFormValue& v) { h.ProxyParams()->SetProxyPort(v.AsInteger()); }},
-        {"PROXYPARAMS.PROXYSERVER",
-         [](TIdHTTP& h, const TFormValue& v) { h.ProxyParams()->SetProxyServer(v.AsString()); }},
-        {"PROXYPARAMS.PROXYUSERNAME",
-         [](TIdHTTP& h, const TFormValue& v) { h.ProxyParams()->SetProxyUsername(v.AsString()); }},
-        {"REQUEST.ACCEPT", [](TIdHTTP& h, const TFormValue& v) { h.Request()->SetAccept(v.AsString()); }},
-        {"REQUEST.ACCEPTCHARSET", [](TIdHTTP& h, const TFormValue& v) { h.Request()->SetAcceptCharSet(v.AsString()); }},
-        {"REQUEST.ACCEPTENCODING",
-         [](TIdHTTP& h, const TFormValue& v) { h.Request()->SetAcceptEncoding(v.AsString()); }},
-        {"REQUEST.ACCEPTLANGUAGE",
-         [](TIdHTTP& h, const TFormValue& v) { h.Request()->SetAcceptLanguage(v.AsString()); }},
-        {"REQUEST.BASICAUTHENTICATION",
-         [](TIdHTTP& h, const TFormValue& v) { h.Request()->SetBasicAuthentication(v.AsBoolean()); }},
-        {"REQUEST.CONTENTLENGTH", [](TIdHTTP& h, const TFormValue& v) { h.Request()->SetContentLength(v.AsInteger()); }},
-        {"REQUEST.CONTENTRANGEEND",
-         [](TIdHTTP& h, const TFormValue& v) { h.Request()->SetContentRangeEnd(Unsigned(v)); }},
-        {"REQUEST.CONTENTRANGESTART",
-         [](TIdHTTP& h, const TFormValue& v) { h.Request()->SetContentRangeStart(Unsigned(v)); }},
-        {"REQUEST.CONTENTTYPE", [](TIdHTTP& h, const TFormValue& v) { h.Request()->SetContentType(v.AsString()); }},
-        {"REQUEST.FROM", [](TIdHTTP& h, const TFormValue& v) { h.Request()->SetFrom(v.AsString()); }},
-        {"REQUEST.PASSWORD", [](TIdHTTP& h, const TFormValue& v) { h.Request()->SetPassword(v.AsString()); }},
-        {"REQUEST.REFERER", [](TIdHTTP& h, const TFormValue& v) { h.Request()->SetReferer(v.AsString()); }},
-        {"REQUEST.USERAGENT", [](TIdHTTP& h, const TFormValue& v) { h.Request()->SetUserAgent(v.AsString()); }},
-        {"REQUEST.USERNAME", [](TIdHTTP& h, const TFormValue& v) { h.Request()->SetUsername(v.AsString()); }},
-    };
-    return setters;
+AnsiString Bool(bool v) { return v ? "True" : "False"; }
+template <class P>
+AnsiString Assigned(const P& p) {
+    return p ? "assigned" : "none";
 }
 
 }  // namespace
+
+const std::vector<TIdHTTPPublishedProperty>& IdHTTPPublishedProperties() {
+    using V = const TFormValue&;
+    static const std::vector<TIdHTTPPublishedProperty> properties = {
+        {"OnStatus", nullptr, [](TIdHTTP& h) { return Assigned(h.OnStatus); }},
+        {"ASCIIFilter", [](TIdHTTP& h, V v) { h.SetASCIIFilter(v.AsBoolean()); },
+         [](TIdHTTP& h) { return Bool(h.ASCIIFilter()); }},
+        {"Intercept", nullptr, [](TIdHTTP& h) { return Assigned(h.Intercept()); }},
+        {"IOHandler", nullptr, [](TIdHTTP& h) { return Assigned(h.IOHandler()); }},
+        {"MaxLineLength", [](TIdHTTP& h, V v) { h.SetMaxLineLength(v.AsInteger()); },
+         [](TIdHTTP& h) { return IntToStr(h.MaxLineLength()); }},
+        {"MaxLineAction",
+         [](TIdHTTP& h, V v) { h.SetMaxLineAction(EnumValue<TIdMaxLineAction>(v.AsIdentifier(), kMaxLineActions)); },
+         [](TIdHTTP& h) { return AnsiString(kMaxLineActions[static_cast<int>(h.MaxLineAction())]); }},
+        {"ReadTimeout", [](TIdHTTP& h, V v) { h.SetReadTimeout(v.AsInteger()); },
+         [](TIdHTTP& h) { return IntToStr(h.ReadTimeout()); }},
+        {"RecvBufferSize", [](TIdHTTP& h, V v) { h.SetRecvBufferSize(v.AsInteger()); },
+         [](TIdHTTP& h) { return IntToStr(h.RecvBufferSize()); }},
+        {"SendBufferSize", [](TIdHTTP& h, V v) { h.SetSendBufferSize(v.AsInteger()); },
+         [](TIdHTTP& h) { return IntToStr(h.SendBufferSize()); }},
+        {"OnDisconnected", nullptr, [](TIdHTTP& h) { return Assigned(h.OnDisconnected); }},
+        {"OnWork", nullptr, [](TIdHTTP& h) { return Assigned(h.OnWork); }},
+        {"OnWorkBegin", nullptr, [](TIdHTTP& h) { return Assigned(h.OnWorkBegin); }},
+        {"OnWorkEnd", nullptr, [](TIdHTTP& h) { return Assigned(h.OnWorkEnd); }},
+        {"BoundIP", [](TIdHTTP& h, V v) { h.SetBoundIP(v.AsString()); }, [](TIdHTTP& h) { return h.BoundIP(); }},
+        {"BoundPort", [](TIdHTTP& h, V v) { h.SetBoundPort(v.AsInteger()); },
+         [](TIdHTTP& h) { return IntToStr(h.BoundPort()); }},
+        {"Host", [](TIdHTTP& h, V v) { h.SetHost(v.AsString()); }, [](TIdHTTP& h) { return h.Host(); }},
+        {"OnConnected", nullptr, [](TIdHTTP& h) { return Assigned(h.OnConnected); }},
+        {"Port", [](TIdHTTP& h, V v) { h.SetPort(v.AsInteger()); }, [](TIdHTTP& h) { return IntToStr(h.Port()); }},
+        {"AuthRetries", [](TIdHTTP& h, V v) { h.SetAuthRetries(v.AsInteger()); },
+         [](TIdHTTP& h) { return IntToStr(h.AuthRetries()); }},
+        {"AllowCookies", [](TIdHTTP& h, V v) { h.SetAllowCookies(v.AsBoolean()); },
+         [](TIdHTTP& h) { return Bool(h.AllowCookies()); }},
+        {"HandleRedirects", [](TIdHTTP& h, V v) { h.SetHandleRedirects(v.AsBoolean()); },
+         [](TIdHTTP& h) { return Bool(h.HandleRedirects()); }},
+        {"ProtocolVersion",
+         [](TIdHTTP& h, V v) {
+             h.SetProtocolVersion(EnumValue<TIdHTTPProtocolVersion>(v.AsIdentifier(), kProtocolVersions));
+         },
+         [](TIdHTTP& h) { return AnsiString(kProtocolVersions[static_cast<int>(h.ProtocolVersion())]); }},
+        {"RedirectMaximum", [](TIdHTTP& h, V v) { h.SetRedirectMaximum(v.AsInteger()); },
+         [](TIdHTTP& h) { return IntToStr(h.RedirectMaximum()); }},
+        {"ProxyParams.ProxyPassword", [](TIdHTTP& h, V v) { h.ProxyParams()->SetProxyPassword(v.AsString()); },
+         [](TIdHTTP& h) { return h.ProxyParams()->ProxyPassword(); }},
+        {"ProxyParams.ProxyPort", [](TIdHTTP& h, V v) { h.ProxyParams()->SetProxyPort(v.AsInteger()); },
+         [](TIdHTTP& h) { return IntToStr(h.ProxyParams()->ProxyPort()); }},
+        {"ProxyParams.ProxyServer", [](TIdHTTP& h, V v) { h.ProxyParams()->SetProxyServer(v.AsString()); },
+         [](TIdHTTP& h) { return h.ProxyParams()->ProxyServer(); }},
+        {"ProxyParams.ProxyUsername", [](TIdHTTP& h, V v) { h.ProxyParams()->SetProxyUsername(v.AsString()); },
+         [](TIdHTTP& h) { return h.ProxyParams()->ProxyUsername(); }},
+        {"ProxyParams.BasicAuthentication",
+         [](TIdHTTP& h, V v) { h.ProxyParams()->SetBasicAuthentication(v.AsBoolean()); },
+         [](TIdHTTP& h) { return Bool(h.ProxyParams()->BasicAuthentication()); }},
+        {"Request.Accept", [](TIdHTTP& h, V v) { h.Request()->SetAccept(v.AsString()); },
+         [](TIdHTTP& h) { return h.Request()->Accept(); }},
+        {"Request.AcceptCharSet", [](TIdHTTP& h, V v) { h.Request()->SetAcceptCharSet(v.AsString()); },
+         [](TIdHTTP& h) { return h.Request()->AcceptCharSet(); }},
+        {"Request.AcceptEncoding", [](TIdHTTP& h, V v) { h.Request()->SetAcceptEncoding(v.AsString()); },
+         [](TIdHTTP& h) { return h.Request()->AcceptEncoding(); }},
+        {"Request.AcceptLanguage", [](TIdHTTP& h, V v) { h.Request()->SetAcceptLanguage(v.AsString()); },
+         [](TIdHTTP& h) { return h.Request()->AcceptLanguage(); }},
+        {"Request.BasicAuthentication", [](TIdHTTP& h, V v) { h.Request()->SetBasicAuthentication(v.AsBoolean()); },
+         [](TIdHTTP& h) { return Bool(h.Request()->BasicAuthentication()); }},
+        {"Request.ContentLength", [](TIdHTTP& h, V v) { h.Request()->SetContentLength(v.AsInteger()); },
+         [](TIdHTTP& h) { return IntToStr(h.Request()->ContentLength()); }},
+        {"Request.ContentRangeEnd", [](TIdHTTP& h, V v) { h.Request()->SetContentRangeEnd(Unsigned(v)); },
+         [](TIdHTTP& h) { return IntToStr(h.Request()->ContentRangeEnd()); }},
+        {"Request.ContentRangeStart", [](TIdHTTP& h, V v) { h.Request()->SetContentRangeStart(Unsigned(v)); },
+         [](TIdHTTP& h) { return IntToStr(h.Request()->ContentRangeStart()); }},
+        {"Request.ContentType", [](TIdHTTP& h, V v) { h.Request()->SetContentType(v.AsString()); },
+         [](TIdHTTP& h) { return h.Request()->ContentType(); }},
+        {"Request.From", [](TIdHTTP& h, V v) { h.Request()->SetFrom(v.AsString()); },
+         [](TIdHTTP& h) { return h.Request()->From(); }},
+        {"Request.Password", [](TIdHTTP& h, V v) { h.Request()->SetPassword(v.AsString()); },
+         [](TIdHTTP& h) { return h.Request()->Password(); }},
+        {"Request.Referer", [](TIdHTTP& h, V v) { h.Request()->SetReferer(v.AsString()); },
+         [](TIdHTTP& h) { return h.Request()->Referer(); }},
+        {"Request.UserAgent", [](TIdHTTP& h, V v) { h.Request()->SetUserAgent(v.AsString()); },
+         [](TIdHTTP& h) { return h.Request()->UserAgent(); }},
+        {"Request.Username", [](TIdHTTP& h, V v) { h.Request()->SetUsername(v.AsString()); },
+         [](TIdHTTP& h) { return h.Request()->Username(); }},
+        {"HTTPOptions", [](TIdHTTP& h, V v) { h.SetHTTPOptions(OptionSet(v)); },
+         [](TIdHTTP& h) { return IntToStr(h.HTTPOptions().Bits()); }},
+        {"OnRedirect", nullptr, [](TIdHTTP& h) { return Assigned(h.OnRedirect); }},
+        {"OnSelectAuthorization", nullptr, [](TIdHTTP& h) { return Assigned(h.OnSelectAuthorization); }},
+        {"OnSelectProxyAuthorization", nullptr, [](TIdHTTP& h) { return Assigned(h.OnSelectProxyAuthorization); }},
+        {"OnAuthorization", nullptr, [](TIdHTTP& h) { return Assigned(h.OnAuthorization); }},
+        {"OnProxyAuthorization", nullptr, [](TIdHTTP& h) { return Assigned(h.OnProxyAuthorization); }},
+        {"CookieManager", nullptr, [](TIdHTTP& h) { return Assigned(h.CookieManager()); }},
+    };
+    return properties;
+}
 
 void RegisterIdHTTPClass() {
     static const bool registered = [] {
         RegisterComponentClass(
             "TIdHTTP", {[](TComponent* owner) -> TComponent* { return new TIdHTTP(owner); },
                         [](TComponent& component, const AnsiString& property, const TFormValue& value, TForm&) {
-                            const auto it = Setters().find(UpperCase(property));
-                            if (it == Setters().end()) return false;
-                            it->second(static_cast<TIdHTTP&>(component), value);
-                            return true;
+                            for (const TIdHTTPPublishedProperty& p : IdHTTPPublishedProperties()) {
+                                if (!p.set || !SameText(property, p.name)) continue;
+                                p.set(static_cast<TIdHTTP&>(component), value);
+                                return true;
+                            }
+                            return false;
                         }});
         return true;
     }();

@@ -7,17 +7,15 @@
 #include "ShlObj.h"
 
 TForm1* Form1 = nullptr;
+TProbeSettings ProbeSettings;
 
 namespace {
 
-const char kProbeURL[] = "http://localhost:9080/kestrin";
 const char kApplicationPage[] = "http://localhost:9080/kestrin";
 const char kInstallPage[] = "http://localhost:9080/kestrin/demo_install.jsp";
 const int32_t kMaxFailedTries = 120;
 const char kServerStarter[] = "c:\\kestrin\\bin\\cmdow.exe";
 const char kServerStarterParameters[] = "/run /hid c:\\kestrin\\bin\\startup.bat";
-// The launcher's own bound on one probe's waits for data.
-const int32_t kProbeTimeout = 10000;
 
 #ifdef KESTRIN_INSTALL
 const char kShortcutTarget[] = "c:\\kestrin\\kestrin.exe";
@@ -32,6 +30,8 @@ AnsiString ExtractFilePath(const AnsiString& path) {
 
 }  // namespace
 
+AnsiString TProbeSettings::URL() const { return "http://localhost:" + IntToStr(port) + "/kestrin"; }
+
 TForm1::TForm1(TComponent* owner) : TForm(owner) {
     RegisterIdHTTPClass();
     BindField("Label1", Label1);
@@ -45,7 +45,8 @@ TForm1::TForm1(TComponent* owner) : TForm(owner) {
     // connection and never answers would hold the probe, and with it the
     // only thread and the window, for ever. Bounded, such a probe fails
     // like any other probe without an answer.
-    http->SetFetchTimeout(kProbeTimeout);
+    http->SetFetchTimeout(ProbeSettings.timeout);
+    probeURL_ = ProbeSettings.URL();
 }
 
 TForm1::~TForm1() {
@@ -69,7 +70,7 @@ void TForm1::Timer1Timer(TComponent* /*sender*/) {
     if (FailedTries == kMaxFailedTries) Timer1->SetEnabled(false);
     bool answered = false;
     try {
-        http->GetDocument(kProbeURL);
+        http->GetDocument(probeURL_);
         answered = true;
     } catch (const EIdHTTPProtocolException&) {
         answered = true;  // any status line means the server is up

@@ -9,6 +9,16 @@
 #include "Forms.h"
 #include "IdHTTP.h"
 
+// Where the launcher probes and how long one probe may wait. The programs
+// always run with these defaults; tests point the probe at a server of
+// their own, and shorten the bound, before the window is created.
+struct TProbeSettings {
+    uint16_t port = 9080;     // of the probe URL "http://localhost:<port>/kestrin"
+    int32_t timeout = 10000;  // the bound of one probe's waits for data, ms
+    AnsiString URL() const;
+};
+extern TProbeSettings ProbeSettings;
+
 class TForm1 : public TForm {
 public:
     // Reads the form description "TFORM1" and makes the window (hidden).
@@ -30,6 +40,8 @@ public:
 
 private:
     void OpenApplicationPage();
+
+    AnsiString probeURL_;
 #ifdef KESTRIN_INSTALL
     void CreateDesktopShortcut();
 #endif

@@ -14,6 +14,7 @@
 // values, event handler names) and sets of identifiers in brackets.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <utility>
 #include <vector>
@@ -37,6 +38,16 @@ struct TFormValue {
     bool AsBoolean() const;  // True / False, in any letter case
     const std::vector<AnsiString>& AsSet() const;
 };
+
+// An enumeration value stored as an identifier: its position in `names`
+// (letter case ignored). Raises EReadError "Invalid property value" for an
+// identifier that is not in the list.
+template <class E, size_t N>
+E EnumValue(const AnsiString& identifier, const char* const (&names)[N]) {
+    for (size_t i = 0; i < N; ++i)
+        if (SameText(identifier, names[i])) return static_cast<E>(i);
+    throw EReadError("Invalid property value");
+}
 
 struct TFormObject {
     AnsiString name;

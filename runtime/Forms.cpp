@@ -68,14 +68,6 @@ AnsiString PropertyError(const AnsiString& object, const AnsiString& property) {
     return "Error reading " + object + "." + property + ": Property " + property + " does not exist";
 }
 
-// Looks `name` up in a table of identifiers whose position is the value.
-template <class E, size_t N>
-E EnumValue(const AnsiString& name, const char* const (&names)[N]) {
-    for (size_t i = 0; i < N; ++i)
-        if (SameText(name, names[i])) return static_cast<E>(i);
-    throw EReadError("Invalid property value");
-}
-
 const char* const kBorderStyles[] = {"bsNone", "bsSingle", "bsSizeable", "bsDialog", "bsToolWindow", "bsSizeToolWin"};
 const char* const kFormStyles[] = {"fsNormal", "fsMDIChild", "fsMDIForm", "fsStayOnTop"};
 const char* const kPositions[] = {"poDesigned",       "poDefault",      "poDefaultPosOnly", "poDefaultSizeOnly",

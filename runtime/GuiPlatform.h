@@ -1,7 +1,7 @@
 // The GUI, shell and COM services of the platform, as the class library's
-// forms, timers and shell helpers use them. Two implementations:
-// GuiPlatform_win32.cpp (the product) and GuiPlatform_posix.cpp (the
-// recording test platform with a virtual clock, see TestPlatform.h).
+// forms, timers and shell helpers use them. GuiPlatform_win32.cpp implements
+// them over user32, shell32 and ole32. A native build has no GUI: there the
+// tests link the recording test platform of the test kit in their place.
 //
 // Names mirror the platform calls they stand for, so that a recorded call
 // reads like the real one; the types are the class library's own.

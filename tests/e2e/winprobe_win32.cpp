@@ -19,26 +19,9 @@
 #include <cstdlib>
 #include <string>
 
-namespace {
+#include "Loopback.h"
 
-std::string Quote(const std::string& text)
-{
-    std::string out = "\"";
-    for (char c : text) {
-        unsigned char u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (u < 32) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\x%02x", u);
-            out += buf;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
-}
+namespace {
 
 std::string Text(HWND h)
 {

@@ -59,11 +59,3 @@ inline std::string DefaultHead(const std::string& hostLine, const std::string& t
 }
 
 inline std::string HostOf(const ScriptedServer& server) { return "127.0.0.1:" + std::to_string(server.Port()); }
-
-// A port on 127.0.0.1 that nothing listens on.
-inline uint16_t ClosedPort() {
-    ScriptedServer probe({});
-    const uint16_t port = probe.Port();
-    probe.Stop();
-    return port;
-}

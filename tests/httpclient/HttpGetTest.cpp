@@ -73,7 +73,7 @@ TEST(HttpGet, OptionsShapeTheRequests) {
 
 TEST(HttpGet, ReportsTheFirstFailureAndStops) {
     ScriptedServer refusedAfter({AnswerOnce(Answer("first"))});
-    const std::string closedUrl = "http://127.0.0.1:" + std::to_string(ClosedPort()) + "/x";
+    const std::string closedUrl = "http://127.0.0.1:" + std::to_string(FreeLoopbackPort()) + "/x";
     struct Case {
         const char* what;
         std::vector<std::string> args;

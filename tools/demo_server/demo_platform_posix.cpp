@@ -2,11 +2,7 @@
 // natively next to the native builds.
 #include "demo_platform.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -74,102 +70,5 @@ bool ReadWholeFile(const std::string& path, std::string& text)
         text.append(buf, static_cast<std::size_t>(n));
     }
     close(fd);
-    return true;
-}
-
-namespace {
-int lastError = 0;
-}
-
-bool NetStartup() { return true; }
-
-int NetLastError() { return lastError; }
-
-SocketHandle ListenLoopback(uint16_t port)
-{
-    int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (s < 0) {
-        lastError = errno;
-        return kNoSocket;
-    }
-    // On Linux this only lets the port be taken again over connections in
-    // TIME_WAIT; a live listener still makes bind fail.
-    int on = 1;
-    setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(s, 16) != 0) {
-        lastError = errno;
-        close(s);
-        return kNoSocket;
-    }
-    return s;
-}
-
-SocketHandle AcceptConnection(SocketHandle listener)
-{
-    int s = accept4(static_cast<int>(listener), nullptr, nullptr, SOCK_CLOEXEC);
-    if (s < 0) {
-        lastError = errno;
-        return kNoSocket;
-    }
-    return s;
-}
-
-int ReceiveSome(SocketHandle s, char* buf, int size)
-{
-    ssize_t n = recv(static_cast<int>(s), buf, static_cast<std::size_t>(size), 0);
-    if (n < 0) {
-        lastError = errno;
-        return -1;
-    }
-    return static_cast<int>(n);
-}
-
-bool SendAll(SocketHandle s, const std::string& data)
-{
-    std::string::size_type done = 0;
-    while (done < data.size()) {
-        ssize_t n = send(static_cast<int>(s), data.data() + done, data.size() - done, MSG_NOSIGNAL);
-        if (n <= 0) {
-            lastError = errno;
-            return false;
-        }
-        done += static_cast<std::string::size_type>(n);
-    }
-    return true;
-}
-
-void ShutdownSend(SocketHandle s) { shutdown(static_cast<int>(s), SHUT_WR); }
-
-void CloseSocket(SocketHandle s) { close(static_cast<int>(s)); }
-
-void ResetSocket(SocketHandle s)
-{
-    linger l{1, 0};
-    setsockopt(static_cast<int>(s), SOL_SOCKET, SO_LINGER, &l, sizeof l);
-    close(static_cast<int>(s));
-}
-
-bool WaitReadable(const std::vector<SocketHandle>& sockets, int timeoutMs, std::vector<bool>& ready)
-{
-    std::vector<pollfd> fds;
-    for (SocketHandle s : sockets) {
-        fds.push_back(pollfd{static_cast<int>(s), POLLIN, 0});
-    }
-    ready.assign(sockets.size(), false);
-    int n = poll(fds.data(), fds.size(), timeoutMs);
-    if (n < 0) {
-        if (errno == EINTR) {
-            return true;
-        }
-        lastError = errno;
-        return false;
-    }
-    for (std::size_t i = 0; i < fds.size(); ++i) {
-        ready[i] = (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) != 0;
-    }
     return true;
 }

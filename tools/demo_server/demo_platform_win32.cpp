@@ -1,7 +1,6 @@
-// Windows side of the demo server's platform layer (Winsock 2, kernel32).
+// Windows side of the demo server's platform layer (kernel32).
 #include "demo_platform.h"
 
-#include <winsock2.h>
 #include <windows.h>
 
 #include <cstdio>
@@ -69,96 +68,5 @@ bool ReadWholeFile(const std::string& path, std::string& text)
         text.append(buf, got);
     }
     CloseHandle(f);
-    return true;
-}
-
-bool NetStartup()
-{
-    WSADATA data;
-    return WSAStartup(MAKEWORD(2, 2), &data) == 0;
-}
-
-int NetLastError() { return WSAGetLastError(); }
-
-SocketHandle ListenLoopback(uint16_t port)
-{
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (s == INVALID_SOCKET) {
-        return kNoSocket;
-    }
-    // Exclusive use: a second server must fail to bind while one listens.
-    BOOL on = TRUE;
-    setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on), sizeof on);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(s, 16) != 0) {
-        int err = WSAGetLastError();
-        closesocket(s);
-        WSASetLastError(err);
-        return kNoSocket;
-    }
-    return static_cast<SocketHandle>(s);
-}
-
-SocketHandle AcceptConnection(SocketHandle listener)
-{
-    SOCKET s = accept(static_cast<SOCKET>(listener), nullptr, nullptr);
-    return s == INVALID_SOCKET ? kNoSocket : static_cast<SocketHandle>(s);
-}
-
-int ReceiveSome(SocketHandle s, char* buf, int size)
-{
-    int n = recv(static_cast<SOCKET>(s), buf, size, 0);
-    return n == SOCKET_ERROR ? -1 : n;
-}
-
-bool SendAll(SocketHandle s, const std::string& data)
-{
-    std::string::size_type done = 0;
-    while (done < data.size()) {
-        int n = send(static_cast<SOCKET>(s), data.data() + done, static_cast<int>(data.size() - done), 0);
-        if (n == SOCKET_ERROR || n == 0) {
-            return false;
-        }
-        done += static_cast<std::string::size_type>(n);
-    }
-    return true;
-}
-
-void ShutdownSend(SocketHandle s) { shutdown(static_cast<SOCKET>(s), SD_SEND); }
-
-void CloseSocket(SocketHandle s) { closesocket(static_cast<SOCKET>(s)); }
-
-void ResetSocket(SocketHandle s)
-{
-    linger l{};
-    l.l_onoff = 1;
-    l.l_linger = 0;
-    setsockopt(static_cast<SOCKET>(s), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&l), sizeof l);
-    closesocket(static_cast<SOCKET>(s));
-}
-
-bool WaitReadable(const std::vector<SocketHandle>& sockets, int timeoutMs, std::vector<bool>& ready)
-{
-    fd_set set;
-    FD_ZERO(&set);
-    for (SocketHandle s : sockets) {
-        FD_SET(static_cast<SOCKET>(s), &set);
-    }
-    timeval tv{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-    ready.assign(sockets.size(), false);
-    if (sockets.empty()) {
-        Sleep(static_cast<DWORD>(timeoutMs));
-        return true;
-    }
-    int n = select(0, &set, nullptr, nullptr, &tv);
-    if (n == SOCKET_ERROR) {
-        return false;
-    }
-    for (std::size_t i = 0; i < sockets.size(); ++i) {
-        ready[i] = FD_ISSET(static_cast<SOCKET>(sockets[i]), &set) != 0;
-    }
     return true;
 }

@@ -3,6 +3,7 @@
 // "/kestrin/demo_install.jsp" on 127.0.0.1:9080 with small pages, and can be
 // told to misbehave so that the launchers can be watched from outside.
 // Every connection ends in one line of the request log.
+#include "Loopback.h"
 #include "demo_platform.h"
 
 #include <climits>
@@ -238,7 +239,7 @@ std::string Answer(const Options& o, const std::string& target, int& status)
 
 struct Connection {
     int id = 0;
-    SocketHandle socket = kNoSocket;
+    loopback::Socket socket = loopback::kNoSocket;
     Treatment treatment = Treatment::Answer;
     int64_t since = 0;
     std::string head;
@@ -249,36 +250,17 @@ struct Connection {
     bool done = false;
 };
 
-std::string Quote(const std::string& text)
-{
-    std::string out = "\"";
-    for (char c : text) {
-        unsigned char u = static_cast<unsigned char>(c);
-        if (c == '"') {
-            out += '\\';
-            out += c;
-        } else if (u < 32 || u == 127) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\x%02x", u);
-            out += buf;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
-}
-
 class Server {
 public:
     Server(const Options& o, const Log& log) : o_(o), log_(log) {}
 
-    int Run(SocketHandle listener)
+    int Run(loopback::Socket listener)
     {
         listener_ = listener;
         for (;;) {
             // New connections wait in the backlog while kMaxOpen are open.
             const bool accepting = conns_.size() < kMaxOpen;
-            std::vector<SocketHandle> watch;
+            std::vector<loopback::Socket> watch;
             for (const Connection& c : conns_) {
                 watch.push_back(c.socket);
             }
@@ -286,8 +268,8 @@ public:
                 watch.push_back(listener_);
             }
             std::vector<bool> ready;
-            if (!WaitReadable(watch, 200, ready)) {
-                log_.Line("select failed, error " + std::to_string(NetLastError()));
+            if (!loopback::WaitReadable(watch, 200, ready)) {
+                log_.Line("select failed, error " + std::to_string(loopback::LastError()));
                 return 1;
             }
             const int64_t now = NowEpochMs();
@@ -325,8 +307,8 @@ private:
 
     void Accept(int64_t now)
     {
-        SocketHandle s = AcceptConnection(listener_);
-        if (s == kNoSocket) {
+        loopback::Socket s = loopback::Accept(listener_);
+        if (s == loopback::kNoSocket) {
             return;
         }
         Connection c;
@@ -340,7 +322,7 @@ private:
     void Readable(Connection& c, int64_t now)
     {
         char buf[4096];
-        int n = ReceiveSome(c.socket, buf, sizeof buf);
+        int n = loopback::Recv(c.socket, buf, sizeof buf);
         if (n <= 0) {
             // The client closed (n == 0) or reset the connection.
             const std::string how = n == 0 ? "closed" : "reset";
@@ -372,12 +354,12 @@ private:
                 target = c.requestLine.substr(sp1 + 1, c.requestLine.find(' ', sp1 + 1) - sp1 - 1);
             }
             int status = 0;
-            bool sent = SendAll(c.socket, Answer(o_, target, status));
+            bool sent = loopback::SendAll(c.socket, Answer(o_, target, status));
             // Logged now, at the moment of the answer, not when the socket goes.
             log_.Line("conn=" + std::to_string(c.id) + " treatment=answer " + about +
                       (sent ? " outcome=answered status=" : " outcome=answer_not_delivered status=") +
                       std::to_string(status));
-            ShutdownSend(c.socket);
+            loopback::ShutdownSend(c.socket);
             c.draining = true;
             c.since = now;
             break;
@@ -415,9 +397,9 @@ private:
     void Finish(Connection& c, int64_t now)
     {
         if (c.treatment == Treatment::Reset && c.headDone) {
-            ResetSocket(c.socket);
+            loopback::Reset(c.socket);
         } else {
-            CloseSocket(c.socket);
+            loopback::Close(c.socket);
         }
         if (c.draining) {
             return;  // logged when answered
@@ -428,7 +410,7 @@ private:
 
     const Options& o_;
     const Log& log_;
-    SocketHandle listener_ = kNoSocket;
+    loopback::Socket listener_ = loopback::kNoSocket;
     std::vector<Connection> conns_;
     int accepted_ = 0;
 };
@@ -461,7 +443,7 @@ int main(int argc, char** argv)
         log.Line("never listens; exiting");
         return 0;
     }
-    if (!NetStartup()) {
+    if (!loopback::Startup()) {
         log.Line("socket library did not start");
         return 1;
     }
@@ -469,9 +451,9 @@ int main(int argc, char** argv)
         log.Line("booting for " + std::to_string(o.delayMs) + " ms");
         SleepMs(o.delayMs);
     }
-    SocketHandle listener = ListenLoopback(static_cast<uint16_t>(o.port));
-    if (listener == kNoSocket) {
-        log.Line("cannot listen on 127.0.0.1:" + std::to_string(o.port) + " error=" + std::to_string(NetLastError()) +
+    loopback::Socket listener = loopback::Listen(static_cast<uint16_t>(o.port));
+    if (listener == loopback::kNoSocket) {
+        log.Line("cannot listen on 127.0.0.1:" + std::to_string(o.port) + " error=" + std::to_string(loopback::LastError()) +
                  "; exiting");
         return 1;
     }

@@ -2,10 +2,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <stdexcept>
 
-#include "ScriptedServerSocket.h"
+#include "Loopback.h"
 
-namespace sock = scripted_socket;
+namespace sock = loopback;
 using Clock = std::chrono::steady_clock;
 
 namespace step {
@@ -23,12 +24,25 @@ ScriptStep Silent(int maxMs) { return {ScriptStep::Kind::Silent, {}, maxMs}; }
 Script AnswerOnce(std::string answer) { return {step::ReadHead(), step::Send(std::move(answer)), step::Close()}; }
 
 namespace {
-constexpr int kSliceMs = 20;  // how often long waits look at the stop flag
+
+constexpr int kSliceMs = 5;  // how often long waits look at the stop flag
+
+// A listener on 127.0.0.1:port; raises std::runtime_error when the port
+// cannot be had.
+intptr_t ListenOrRaise(uint16_t port, uint16_t& boundPort, int backlog = 16) {
+    const intptr_t s = sock::Listen(port, backlog);
+    if (s == sock::kNoSocket)
+        throw std::runtime_error("cannot listen on 127.0.0.1:" + std::to_string(port) + ": error " +
+                                 std::to_string(sock::LastError()));
+    boundPort = sock::LocalPort(s);
+    return s;
 }
+
+}  // namespace
 
 ScriptedServer::ScriptedServer(std::vector<Script> scripts, ScriptedServerOptions options)
     : scripts_(std::move(scripts)), options_(options) {
-    listener_ = sock::ListenLoopback(options_.port, port_);
+    listener_ = ListenOrRaise(options_.port, port_);
     thread_ = std::thread([this] { Run(); });
 }
 
@@ -190,8 +204,7 @@ void ScriptedServer::Play(intptr_t s, const Script& script, size_t index) {
             open = false;
             break;
         case ScriptStep::Kind::Reset:
-            sock::SetLingerZero(s);
-            sock::Close(s);
+            sock::Reset(s);
             open = false;
             break;
         case ScriptStep::Kind::Silent: {
@@ -211,18 +224,12 @@ void ScriptedServer::Play(intptr_t s, const Script& script, size_t index) {
     update([](ConnectionRecord& r) { r.finished = true; });
 }
 
-uint16_t FreeLoopbackPort() {
-    uint16_t port = 0;
-    sock::Close(sock::ListenLoopback(0, port));
-    return port;
-}
-
 HangingConnectTarget::HangingConnectTarget() {
-    listener_ = sock::ListenLoopback(0, port_, 0);
+    listener_ = ListenOrRaise(0, port_, 0);
     // Fill the accept queue; give the platform a moment to complete each
     // handshake so that the queue is really full before a test connects.
     for (int i = 0; i < 4; ++i) {
-        const intptr_t s = sock::StartConnectLoopback(port_);
+        const intptr_t s = sock::StartConnect(port_);
         if (s != -1) fillers_.push_back(s);
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(50));

@@ -1,6 +1,7 @@
-// The recording test platform: a model of the GUI, shell and COM services on
-// a virtual clock (see TestPlatform.h). It runs on the GUI thread only,
-// except for the clock, which test servers may advance from their threads.
+// The recording test platform: the GUI, shell and COM services of
+// GuiPlatform.h modelled on a virtual clock (see TestPlatform.h), for native
+// builds, which have no real GUI. It runs on the GUI thread only, except for
+// the clock, which test servers may advance from their threads.
 #include <algorithm>
 #include <atomic>
 #include <cstdio>

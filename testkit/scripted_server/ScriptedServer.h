@@ -25,6 +25,8 @@
 #include <thread>
 #include <vector>
 
+#include "Loopback.h"
+
 struct ScriptStep {
     enum class Kind { Send, Pause, ReadUntil, ReadBytes, HalfClose, Close, Reset, Silent };
     Kind kind;
@@ -110,10 +112,6 @@ private:
     std::vector<ConnectionRecord> records_;
     std::thread thread_;
 };
-
-// A loopback port on which nothing listens (a connect to it is refused):
-// taken from the system, then released.
-uint16_t FreeLoopbackPort();
 
 // A loopback endpoint whose connects hang: it listens with a full accept
 // queue and never accepts, so the platform drops further connection requests

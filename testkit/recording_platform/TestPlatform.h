@@ -1,5 +1,5 @@
-// Controls of the recording test platform (GuiPlatform_posix.cpp), for
-// native tests only.
+// Controls of the recording test platform (TestPlatform.cpp), which gives
+// native builds the services of GuiPlatform.h.
 //
 // The message loop runs on a virtual clock: nothing waits in real time.
 // GetAndDispatchMessage jumps the clock to the next thing that falls due (a

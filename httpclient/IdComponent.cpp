@@ -24,8 +24,13 @@ void TIdComponent::AddWork(TWorkMode mode, int64_t count) {
 
 void TIdComponent::FinishWork(TWorkMode mode) {
     WorkRecord& w = Work(mode);
+    // The count goes down also when the handler raises; otherwise the
+    // record would stay nested and later work would never be reported.
+    struct Leave {
+        int& nesting;
+        ~Leave() { --nesting; }
+    } leave{w.nesting};
     if (w.nesting == 1 && OnWorkEnd) OnWorkEnd(this, mode);
-    --w.nesting;
 }
 
 const char* TIdComponent::StatusFormat(TIdStatus status) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <initializer_list>
 
@@ -64,4 +65,45 @@ private:
     };
     WorkRecord& Work(TWorkMode mode) { return work_[mode == TWorkMode::wmRead ? 0 : 1]; }
     WorkRecord work_[2];
+};
+
+// Brackets a piece of work: StartWork now, FinishWork when the scope ends,
+// also when the work raises; `after`, when given, runs right after
+// FinishWork, even when its handler raises. On the normal path an error of
+// the OnWorkEnd handler reaches the caller; while an error is already on its
+// way, that first error wins.
+class TIdWorkScope {
+public:
+    TIdWorkScope(TIdComponent& component, TWorkMode mode, int64_t workCountMax, std::function<void()> after = {})
+        : component_(component), mode_(mode), after_(std::move(after)) {
+        component_.StartWork(mode_, workCountMax);
+    }
+    ~TIdWorkScope() noexcept(false) {
+        if (std::uncaught_exceptions() > errors_) {
+            try {
+                Finish();
+            } catch (...) {
+            }
+        } else {
+            Finish();
+        }
+    }
+    TIdWorkScope(const TIdWorkScope&) = delete;
+    TIdWorkScope& operator=(const TIdWorkScope&) = delete;
+
+private:
+    void Finish() {
+        try {
+            component_.FinishWork(mode_);
+        } catch (...) {
+            if (after_) after_();
+            throw;
+        }
+        if (after_) after_();
+    }
+
+    TIdComponent& component_;
+    TWorkMode mode_;
+    std::function<void()> after_;
+    int errors_ = std::uncaught_exceptions();
 };

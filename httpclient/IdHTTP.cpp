@@ -565,52 +565,63 @@ TIdAuthenticationClass ChooseScheme(TIdHeaderList& challenges) {
     return nullptr;
 }
 
+// The authentication object for a challenge list: the first scheme in it
+// that the client knows, which the select handler may change or clear;
+// null when no scheme is left.
+std::unique_ptr<TIdAuthentication> SelectAuthentication(TComponent* sender, TIdHeaderList& challenges,
+                                                        const TIdOnSelectAuthorization& onSelect) {
+    TIdAuthenticationClass scheme = ChooseScheme(challenges);
+    if (scheme && onSelect) onSelect(sender, scheme, challenges);
+    return scheme ? scheme() : nullptr;
+}
+
+// Runs the authorization handler on `auth`, which carries the holder's
+// credentials; when the handler accepts, `accept` hands them back to the
+// holder. The handler's answer.
+template <class Accept>
+bool Authorize(TComponent* sender, const TIdOnAuthorization& onAuthorization, TIdAuthentication& auth, Accept accept) {
+    bool handled = true;
+    onAuthorization(sender, &auth, handled);
+    if (handled) accept();
+    return handled;
+}
+
 }  // namespace
 
 bool TIdCustomHTTP::NegotiateAuthorization(TIdHTTPRequest& request, TIdHTTPResponse& response) {
     ++authRetryCount_;
     if (!request.Authenticator()) {
-        TIdAuthenticationClass scheme = ChooseScheme(response.WWWAuthenticate());
-        if (!scheme) return false;
-        if (OnSelectAuthorization) OnSelectAuthorization(this, scheme, response.WWWAuthenticate());
-        if (!scheme) return false;
-        request.SetAuthenticator(scheme());
+        auto auth = SelectAuthentication(this, response.WWWAuthenticate(), OnSelectAuthorization);
+        if (!auth) return false;
+        request.SetAuthenticator(std::move(auth));
     }
     if (!OnAuthorization) return false;
-    TIdAuthentication* auth = request.Authenticator();
-    auth->SetUsername(request.Username());
-    auth->SetPassword(request.Password());
-    bool handled = true;
-    OnAuthorization(this, auth, handled);
-    if (handled) {
-        request.SetUsername(auth->Username());
-        request.SetPassword(auth->Password());
-    }
-    return handled;
+    TIdAuthentication& auth = *request.Authenticator();
+    auth.SetUsername(request.Username());
+    auth.SetPassword(request.Password());
+    return Authorize(this, OnAuthorization, auth, [&] {
+        request.SetUsername(auth.Username());
+        request.SetPassword(auth.Password());
+    });
 }
 
 bool TIdCustomHTTP::NegotiateProxyAuthorization(TIdHTTPRequest& /*request*/, TIdHTTPResponse& response) {
     ++proxyAuthRetryCount_;
     TIdProxyConnectionInfo& proxy = *proxyParams_;
     if (!proxy.Authentication()) {
-        TIdAuthenticationClass scheme = ChooseScheme(response.ProxyAuthenticate());
-        if (!scheme) return false;
-        if (OnSelectProxyAuthorization) OnSelectProxyAuthorization(this, scheme, response.ProxyAuthenticate());
-        if (!scheme) return false;
-        proxy.SetAuthentication(scheme());
+        auto auth = SelectAuthentication(this, response.ProxyAuthenticate(), OnSelectProxyAuthorization);
+        if (!auth) return false;
+        proxy.SetAuthentication(std::move(auth));
     }
     proxy.SetProxyPassword("");
     proxy.Authentication()->Reset();
     if (!OnProxyAuthorization) return false;
-    TIdAuthentication* auth = proxy.Authentication();
-    auth->SetUsername(proxy.ProxyUsername());
-    bool handled = true;
-    OnProxyAuthorization(this, auth, handled);
-    if (handled) {
-        proxy.SetProxyUsername(auth->Username());
-        proxy.SetProxyPassword(auth->Password());
-    }
-    return handled;
+    TIdAuthentication& auth = *proxy.Authentication();
+    auth.SetUsername(proxy.ProxyUsername());
+    return Authorize(this, OnProxyAuthorization, auth, [&] {
+        proxy.SetProxyUsername(auth.Username());
+        proxy.SetProxyPassword(auth.Password());
+    });
 }
 
 bool TIdCustomHTTP::NotifyRedirect(AnsiString& location, TIdHTTPMethod& method, int32_t redirectCount) {

@@ -14,8 +14,8 @@ void TIdConnectThread::WaitFor() {
 
 void TIdConnectThread::Execute() {
     try {
-        // 10009 and 10038: the socket was closed under the pending connect.
-        SharedStack->CheckSocketResult(TargetBinding->ConnectPeer(Id_AF_INET), {10009, 10038});
+        // The socket was closed under the pending connect.
+        SharedStack->CheckSocketResult(TargetBinding->ConnectPeer(Id_AF_INET), {Id_WSAEBADF, Id_WSAENOTSOCK});
     } catch (const Exception& e) {
         FailureText = e.Message();
     } catch (const std::exception& e) {

@@ -16,7 +16,7 @@ void TIdSocketHandle::ReleaseSocket() {
 }
 
 bool TIdSocketHandle::TryBind() {
-    if (SharedStack->CheckSocketResult(SharedStack->Bind(socketValue_, ip_, port_), {10048})) return false;
+    if (SharedStack->CheckSocketResult(SharedStack->Bind(socketValue_, ip_, port_), {Id_WSAEADDRINUSE})) return false;
     int family;
     SharedStack->GetSockName(socketValue_, family, ip_, port_);
     return true;

@@ -141,9 +141,10 @@ int32_t TIdTCPConnection::FillInputBuffer(bool raiseIfDisconnected, int32_t time
         n = ioHandler_->ReceiveBytes(recvBuffer_.data(), static_cast<int>(recvBuffer_.size()));
         peerClosed_ = n == 0;
         if (n < 0) {
-            // 10053 and 10058 are a close; 10054 drops the socket too, so a
-            // platform that repeats the reset cannot fail every later read.
-            if (SharedStack->CheckSocketResult(n, {10053, 10058, 10054})) {
+            // An abort or a shut-down socket is a close; a reset drops the
+            // socket too, so a platform that repeats the reset cannot fail
+            // every later read.
+            if (SharedStack->CheckSocketResult(n, {Id_WSAECONNABORTED, Id_WSAESHUTDOWN, Id_WSAECONNRESET})) {
                 const int32_t code = SharedStack->LastSocketError();
                 n = 0;
                 DropSocket();
@@ -211,17 +212,11 @@ AnsiString TIdTCPConnection::ReadLine(const AnsiString& terminator, int32_t time
 
 AnsiString TIdTCPConnection::ReadAll() {
     AnsiString result;
-    StartWork(TWorkMode::wmRead, 0);
-    try {
-        while (IsConnected()) {
-            FillInputBuffer(false, -1, true);
-            result += inputBuffer_.ExtractString(inputBuffer_.Size());
-        }
-    } catch (...) {
-        FinishWork(TWorkMode::wmRead);
-        throw;
+    TIdWorkScope work(*this, TWorkMode::wmRead, 0);
+    while (IsConnected()) {
+        FillInputBuffer(false, -1, true);
+        result += inputBuffer_.ExtractString(inputBuffer_.Size());
     }
-    FinishWork(TWorkMode::wmRead);
     return result;
 }
 
@@ -245,46 +240,37 @@ void TIdTCPConnection::ReadToStream(TStream& stream, int32_t count, bool untilCl
     // a huge announced length costs nothing until the bytes are really there.
     if (count >= 0) stream.Reserve(count);
     int64_t w = untilClosed ? 2147483647 : count;
-    StartWork(TWorkMode::wmRead, untilClosed ? 0 : count);
-
-    auto finish = [&] {
-        FinishWork(TWorkMode::wmRead);
+    TIdWorkScope work(*this, TWorkMode::wmRead, untilClosed ? 0 : count, [&] {
         const int64_t position = stream.Position();
         if (stream.Size() > position) stream.SetSize(position);
-    };
-    try {
-        if (!inputBuffer_.Empty() && w > 0) {
-            const int32_t take = static_cast<int32_t>(std::min<int64_t>(inputBuffer_.Size(), w));
-            stream.WriteBuffer(inputBuffer_.Data(), take);
-            inputBuffer_.Consume(take);
-            w -= take;
-        }
-        const int64_t k = std::min<int64_t>(w, recvBufferSize_);
-        std::vector<uint8_t> block;
-        while (IsConnected() && w > 0) {
-            const int32_t i = static_cast<int32_t>(std::min(w, k));
-            block.resize(static_cast<size_t>(i));
-            try {
-                ReadExact(block.data(), i);
-            } catch (const EIdConnClosedGracefully&) {
-                if (!untilClosed) throw;
-                const int32_t rest = inputBuffer_.Size();
-                if (rest > 0) {
-                    stream.WriteBuffer(inputBuffer_.Data(), rest);
-                    inputBuffer_.Consume(rest);
-                    w -= rest;
-                }
-                inputBuffer_.Clear();
-                continue;
-            }
-            stream.WriteBuffer(block.data(), i);
-            w -= i;
-        }
-    } catch (...) {
-        finish();
-        throw;
+    });
+    if (!inputBuffer_.Empty() && w > 0) {
+        const int32_t take = static_cast<int32_t>(std::min<int64_t>(inputBuffer_.Size(), w));
+        stream.WriteBuffer(inputBuffer_.Data(), take);
+        inputBuffer_.Consume(take);
+        w -= take;
     }
-    finish();
+    const int64_t k = std::min<int64_t>(w, recvBufferSize_);
+    std::vector<uint8_t> block;
+    while (IsConnected() && w > 0) {
+        const int32_t i = static_cast<int32_t>(std::min(w, k));
+        block.resize(static_cast<size_t>(i));
+        try {
+            ReadExact(block.data(), i);
+        } catch (const EIdConnClosedGracefully&) {
+            if (!untilClosed) throw;
+            const int32_t rest = inputBuffer_.Size();
+            if (rest > 0) {
+                stream.WriteBuffer(inputBuffer_.Data(), rest);
+                inputBuffer_.Consume(rest);
+                w -= rest;
+            }
+            inputBuffer_.Clear();
+            continue;
+        }
+        stream.WriteBuffer(block.data(), i);
+        w -= i;
+    }
 }
 
 // ---- writing
@@ -318,7 +304,7 @@ void TIdTCPConnection::SendData(const void* data, int32_t count, bool now) {
         CheckConnectionClosed(true, false);
         if (n == Id_SOCKET_ERROR) {
             // Raises for every other code; these three close the socket first.
-            SharedStack->CheckSocketResult(n, {10058, 10053, 10054});
+            SharedStack->CheckSocketResult(n, {Id_WSAESHUTDOWN, Id_WSAECONNABORTED, Id_WSAECONNRESET});
             const int32_t code = SharedStack->LastSocketError();
             DropSocket();
             SharedStack->RaiseSocketFailure(code);
@@ -361,19 +347,13 @@ void TIdTCPConnection::SendStream(TStream& stream, bool fromStart, bool countPre
                                    static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)};
         SendData(prefix, 4, false);
     }
-    StartWork(TWorkMode::wmWrite, toSend);
-    try {
-        std::vector<uint8_t> chunk;
-        while (stream.Position() < end) {
-            const int32_t want = static_cast<int32_t>(std::min<int64_t>(std::max(sendBufferSize_, 1), end - stream.Position()));
-            chunk.resize(static_cast<size_t>(want));
-            const int32_t got = stream.Read(chunk.data(), want);
-            if (got <= 0) throw EIdNoDataToRead();
-            SendData(chunk.data(), got, false);
-        }
-    } catch (...) {
-        FinishWork(TWorkMode::wmWrite);
-        throw;
+    TIdWorkScope work(*this, TWorkMode::wmWrite, toSend);
+    std::vector<uint8_t> chunk;
+    while (stream.Position() < end) {
+        const int32_t want = static_cast<int32_t>(std::min<int64_t>(std::max(sendBufferSize_, 1), end - stream.Position()));
+        chunk.resize(static_cast<size_t>(want));
+        const int32_t got = stream.Read(chunk.data(), want);
+        if (got <= 0) throw EIdNoDataToRead();
+        SendData(chunk.data(), got, false);
     }
-    FinishWork(TWorkMode::wmWrite);
 }

@@ -26,7 +26,10 @@ constexpr int Id_SD_RECEIVE = 0;
 constexpr int Id_SD_SEND = 1;
 constexpr int Id_SD_BOTH = 2;
 
+constexpr int Id_WSAEBADF = 10009;
 constexpr int Id_WSAEWOULDBLOCK = 10035;
+constexpr int Id_WSAENOTSOCK = 10038;
+constexpr int Id_WSAEADDRINUSE = 10048;
 constexpr int Id_WSAECONNABORTED = 10053;
 constexpr int Id_WSAECONNRESET = 10054;
 constexpr int Id_WSAESHUTDOWN = 10058;

@@ -369,4 +369,72 @@ TEST(Authorization, A401NamingBasicLeavesABasicAuthenticatorAttached) {
     EXPECT_EQ(http.AuthRetryCount(), 1);
 }
 
+// The handlers of both negotiations: the select handler may clear the
+// scheme; the authorization handler sees the holder's credentials and, when
+// it accepts, its changes go back to the holder.
+TEST(Authorization, HandlersOfServerAndProxyNegotiation) {
+    struct Negotiator : TIdHTTP {
+        Negotiator() : TIdHTTP(nullptr) {}
+        using TIdCustomHTTP::NegotiateAuthorization;
+        using TIdCustomHTTP::NegotiateProxyAuthorization;
+    };
+    enum class Handler { None, Accepts, Declines, SelectClears };
+    struct Case {
+        const char* name;
+        bool proxy;
+        Handler handler;
+        bool result;
+        const char* seen;    // credentials the handler was given, "" when it did not run
+        const char* held;    // the holder's credentials afterwards
+        bool authenticator;  // the holder has an authentication object afterwards
+    };
+    const Case cases[] = {
+        {"server, accepted", false, Handler::Accepts, true, "u:p", "u2:p2", true},
+        {"server, declined", false, Handler::Declines, false, "u:p", "u:p", true},
+        {"server, scheme cleared", false, Handler::SelectClears, false, "", "u:p", false},
+        {"server, no handler", false, Handler::None, false, "", "u:p", true},
+        // The proxy's password is always asked for again.
+        {"proxy, accepted", true, Handler::Accepts, true, "u:", "u2:p2", true},
+        {"proxy, declined", true, Handler::Declines, false, "u:", "u:", true},
+        {"proxy, scheme cleared", true, Handler::SelectClears, false, "", "u:p", false},
+        {"proxy, no handler", true, Handler::None, false, "", "u:", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Negotiator http;
+        TIdHTTPRequest& request = *http.Request();
+        TIdHTTPResponse& response = *http.Response();
+        TIdProxyConnectionInfo& proxy = *http.ProxyParams();
+        request.SetUsername("u");
+        request.SetPassword("p");
+        proxy.SetProxyUsername("u");
+        proxy.SetProxyPassword("p");
+        (c.proxy ? response.ProxyAuthenticate() : response.WWWAuthenticate()).Add("Basic realm=\"k\"");
+
+        std::string seen;
+        auto onSelect = [&](TComponent*, TIdAuthenticationClass& scheme, TIdHeaderList&) {
+            if (c.handler == Handler::SelectClears) scheme = nullptr;
+        };
+        auto onAuthorization = [&](TComponent* sender, TIdAuthentication* auth, bool& handled) {
+            EXPECT_EQ(sender, &http);
+            seen = auth->Username() + ":" + auth->Password();
+            handled = c.handler != Handler::Declines;
+            auth->SetUsername("u2");
+            auth->SetPassword("p2");
+        };
+        (c.proxy ? http.OnSelectProxyAuthorization : http.OnSelectAuthorization) = onSelect;
+        if (c.handler != Handler::None) (c.proxy ? http.OnProxyAuthorization : http.OnAuthorization) = onAuthorization;
+
+        const bool result =
+            c.proxy ? http.NegotiateProxyAuthorization(request, response) : http.NegotiateAuthorization(request, response);
+        EXPECT_EQ(result, c.result);
+        EXPECT_EQ(seen, c.seen);
+        const std::string held = c.proxy ? proxy.ProxyUsername() + ":" + proxy.ProxyPassword()
+                                         : request.Username() + ":" + request.Password();
+        EXPECT_EQ(held, c.held);
+        EXPECT_EQ((c.proxy ? proxy.Authentication() : request.Authenticator()) != nullptr, c.authenticator);
+        EXPECT_EQ(c.proxy ? http.ProxyAuthRetryCount() : http.AuthRetryCount(), 1);
+    }
+}
+
 }  // namespace

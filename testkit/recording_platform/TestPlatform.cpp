@@ -256,8 +256,7 @@ bool GuiPlatform::GetAndDispatchMessage() {
     const int64_t now = g_now.load();
     auto event = s.events.end();
     for (auto it = s.events.begin(); it != s.events.end(); ++it)
-        if (event == s.events.end() || it->time < event->time ||
-            (it->time == event->time && it->order < event->order))
+        if (event == s.events.end() || it->time < event->time || (it->time == event->time && it->order < event->order))
             event = it;
     auto timer = s.timers.end();
     for (auto it = s.timers.begin(); it != s.timers.end(); ++it)

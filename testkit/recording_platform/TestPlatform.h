@@ -56,13 +56,13 @@ struct TestPlatform {
     static void RestoreWindowAt(int64_t time);
 
     // Settings and failures.
-    static void SetStartupShowCommand(int32_t command);     // default 1
+    static void SetStartupShowCommand(int32_t command);  // default 1
     static void SetNoTimerLeft(bool none);
     static void SetCreateWindowFails(bool fails);
-    static void SetCoInitializeResult(int32_t result);       // default S_OK
-    static void SetCoCreateInstanceResult(int32_t result);   // default S_OK
-    static void FailQueryInterface(const TGUID& iid);        // answers E_NOINTERFACE
-    static void SetSaveResult(int32_t result);               // default S_OK
+    static void SetCoInitializeResult(int32_t result);      // default S_OK
+    static void SetCoCreateInstanceResult(int32_t result);  // default S_OK
+    static void FailQueryInterface(const TGUID& iid);       // answers E_NOINTERFACE
+    static void SetSaveResult(int32_t result);              // default S_OK
     // The desktop folder's path; nullopt: the folder cannot be found.
     static void SetDesktopPath(std::optional<AnsiString> path);
     static void SetSystemErrorText(int32_t code, AnsiString text);

@@ -92,7 +92,7 @@ void ScriptedServer::Run() {
         }
         changed_.notify_all();
         static const Script kNone;
-        const Script& script = index < scripts_.size() ? scripts_[index]
+        const Script& script = index < scripts_.size()                      ? scripts_[index]
                                : (options_.repeatLast && !scripts_.empty()) ? scripts_.back()
                                                                             : kNone;
         Play(s, script, index);
@@ -100,8 +100,8 @@ void ScriptedServer::Run() {
 }
 
 void ScriptedServer::Play(intptr_t s, const Script& script, size_t index) {
-    std::string buffer;  // everything received on this connection
-    size_t consumed = 0; // how much of it read steps have used up
+    std::string buffer;   // everything received on this connection
+    size_t consumed = 0;  // how much of it read steps have used up
     bool closedByClient = false;
     std::vector<char> chunk(65536);
 
@@ -169,8 +169,8 @@ void ScriptedServer::Play(intptr_t s, const Script& script, size_t index) {
         case ScriptStep::Kind::Pause: {
             const auto until = Clock::now() + std::chrono::milliseconds(st.amount);
             while (!stop_ && Clock::now() < until)
-                std::this_thread::sleep_for(std::min<Clock::duration>(until - Clock::now(),
-                                                                      std::chrono::milliseconds(kSliceMs)));
+                std::this_thread::sleep_for(
+                    std::min<Clock::duration>(until - Clock::now(), std::chrono::milliseconds(kSliceMs)));
             break;
         }
         case ScriptStep::Kind::ReadUntil:
@@ -196,9 +196,7 @@ void ScriptedServer::Play(intptr_t s, const Script& script, size_t index) {
             }
             break;
         }
-        case ScriptStep::Kind::HalfClose:
-            sock::ShutdownSend(s);
-            break;
+        case ScriptStep::Kind::HalfClose: sock::ShutdownSend(s); break;
         case ScriptStep::Kind::Close:
             drainAndClose();
             open = false;
@@ -208,14 +206,12 @@ void ScriptedServer::Play(intptr_t s, const Script& script, size_t index) {
             open = false;
             break;
         case ScriptStep::Kind::Silent: {
-            const auto deadline =
-                st.amount < 0 ? stepDeadline() : Clock::now() + std::chrono::milliseconds(st.amount);
+            const auto deadline = st.amount < 0 ? stepDeadline() : Clock::now() + std::chrono::milliseconds(st.amount);
             Got got;
             do {
                 got = receive(deadline);
             } while (got == Got::Data);
-            if (got == Got::Timeout && st.amount < 0 && !stop_)
-                update([](ConnectionRecord& r) { r.timedOut = true; });
+            if (got == Got::Timeout && st.amount < 0 && !stop_) update([](ConnectionRecord& r) { r.timedOut = true; });
             break;
         }
         }

@@ -64,18 +64,18 @@ ScriptStep Silent(int maxMs = -1);
 Script AnswerOnce(std::string answer);
 
 struct ConnectionRecord {
-    std::string received;          // every byte received, in order
-    std::vector<size_t> recvSizes; // one entry per recv call that returned data
-    bool clientClosed = false;     // a recv saw the client's orderly close
-    bool clientReset = false;      // a recv or send failed (reset by the client)
-    bool timedOut = false;         // a read step, or Silent() without a bound of its own, hit the step time-out
-    bool finished = false;         // the script has ended and the socket is closed
+    std::string received;           // every byte received, in order
+    std::vector<size_t> recvSizes;  // one entry per recv call that returned data
+    bool clientClosed = false;      // a recv saw the client's orderly close
+    bool clientReset = false;       // a recv or send failed (reset by the client)
+    bool timedOut = false;          // a read step, or Silent() without a bound of its own, hit the step time-out
+    bool finished = false;          // the script has ended and the socket is closed
 };
 
 struct ScriptedServerOptions {
-    uint16_t port = 0;          // 0: an ephemeral port
-    int stepTimeoutMs = 5000;   // bound of every read, silent and accept wait
-    bool repeatLast = false;    // play the last script for every further connection
+    uint16_t port = 0;         // 0: an ephemeral port
+    int stepTimeoutMs = 5000;  // bound of every read, silent and accept wait
+    bool repeatLast = false;   // play the last script for every further connection
 };
 
 class ScriptedServer {

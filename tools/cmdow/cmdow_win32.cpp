@@ -24,8 +24,7 @@ const char kUsage[] =
 // cmdow is a GUI-subsystem program so that starting it never opens a console
 // window of its own. Messages go to the standard error handle when the caller
 // provided one, and to a message box otherwise.
-void Report(const std::string& text, bool error)
-{
+void Report(const std::string& text, bool error) {
     HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
     DWORD written = 0;
     if (err != nullptr && err != INVALID_HANDLE_VALUE &&
@@ -35,13 +34,9 @@ void Report(const std::string& text, bool error)
     MessageBoxA(nullptr, text.c_str(), "cmdow", MB_OK | (error ? MB_ICONERROR : MB_ICONINFORMATION));
 }
 
-bool IsSwitch(const char* arg, const char* name)
-{
-    return lstrcmpiA(arg, name) == 0;
-}
+bool IsSwitch(const char* arg, const char* name) { return lstrcmpiA(arg, name) == 0; }
 
-std::string Interpreter()
-{
+std::string Interpreter() {
     char buf[MAX_PATH];
     DWORD n = GetEnvironmentVariableA("COMSPEC", buf, sizeof buf);
     if (n > 0 && n < sizeof buf) {
@@ -52,8 +47,7 @@ std::string Interpreter()
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     std::vector<const char*> files;
     bool run = false;
     bool hid = false;
@@ -87,10 +81,8 @@ int main(int argc, char** argv)
     PROCESS_INFORMATION pi{};
     std::vector<char> line(command.begin(), command.end());
     line.push_back('\0');
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE,
-                        CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi)) {
-        Report("cmdow: cannot start \"" + file + "\" (error " +
-                   std::to_string(GetLastError()) + ")\r\n", true);
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi)) {
+        Report("cmdow: cannot start \"" + file + "\" (error " + std::to_string(GetLastError()) + ")\r\n", true);
         return 1;
     }
     CloseHandle(pi.hThread);

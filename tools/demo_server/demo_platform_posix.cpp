@@ -10,15 +10,13 @@
 #include <cstdio>
 #include <ctime>
 
-int64_t NowEpochMs()
-{
+int64_t NowEpochMs() {
     timespec ts;
     clock_gettime(CLOCK_REALTIME, &ts);
     return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
-std::string LocalClockText(int64_t epochMs)
-{
+std::string LocalClockText(int64_t epochMs) {
     std::time_t secs = static_cast<std::time_t>(epochMs / 1000);
     std::tm tm;
     localtime_r(&secs, &tm);
@@ -28,8 +26,7 @@ std::string LocalClockText(int64_t epochMs)
     return buf;
 }
 
-void SleepMs(int ms)
-{
+void SleepMs(int ms) {
     timespec ts{ms / 1000, (ms % 1000) * 1000000L};
     while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
     }
@@ -37,8 +34,7 @@ void SleepMs(int ms)
 
 int ProcessId() { return static_cast<int>(getpid()); }
 
-std::string ProgramDir()
-{
+std::string ProgramDir() {
     char buf[PATH_MAX];
     ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
     std::string path(buf, n > 0 ? static_cast<std::size_t>(n) : 0);
@@ -46,8 +42,7 @@ std::string ProgramDir()
     return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
 }
 
-bool AppendToFile(const std::string& path, const std::string& text)
-{
+bool AppendToFile(const std::string& path, const std::string& text) {
     int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) {
         return false;
@@ -57,8 +52,7 @@ bool AppendToFile(const std::string& path, const std::string& text)
     return n == static_cast<ssize_t>(text.size());
 }
 
-bool ReadWholeFile(const std::string& path, std::string& text)
-{
+bool ReadWholeFile(const std::string& path, std::string& text) {
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         return false;

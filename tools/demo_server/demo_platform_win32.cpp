@@ -6,8 +6,7 @@
 #include <cstdio>
 #include <ctime>
 
-int64_t NowEpochMs()
-{
+int64_t NowEpochMs() {
     FILETIME ft;
     GetSystemTimeAsFileTime(&ft);
     ULARGE_INTEGER t;
@@ -17,8 +16,7 @@ int64_t NowEpochMs()
     return static_cast<int64_t>(t.QuadPart / 10000ULL) - 11644473600000LL;
 }
 
-std::string LocalClockText(int64_t epochMs)
-{
+std::string LocalClockText(int64_t epochMs) {
     std::time_t secs = static_cast<std::time_t>(epochMs / 1000);
     std::tm tm = *std::localtime(&secs);
     char buf[32];
@@ -31,8 +29,7 @@ void SleepMs(int ms) { Sleep(static_cast<DWORD>(ms)); }
 
 int ProcessId() { return static_cast<int>(GetCurrentProcessId()); }
 
-std::string ProgramDir()
-{
+std::string ProgramDir() {
     char buf[MAX_PATH];
     DWORD n = GetModuleFileNameA(nullptr, buf, sizeof buf);
     std::string path(buf, n < sizeof buf ? n : 0);
@@ -40,11 +37,9 @@ std::string ProgramDir()
     return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
 }
 
-bool AppendToFile(const std::string& path, const std::string& text)
-{
-    HANDLE f = CreateFileA(path.c_str(), FILE_APPEND_DATA,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+bool AppendToFile(const std::string& path, const std::string& text) {
+    HANDLE f = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (f == INVALID_HANDLE_VALUE) {
         return false;
     }
@@ -54,10 +49,9 @@ bool AppendToFile(const std::string& path, const std::string& text)
     return ok && written == text.size();
 }
 
-bool ReadWholeFile(const std::string& path, std::string& text)
-{
-    HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+bool ReadWholeFile(const std::string& path, std::string& text) {
+    HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
     if (f == INVALID_HANDLE_VALUE) {
         return false;
     }

@@ -7,8 +7,8 @@
 #include "demo_platform.h"
 
 #include <climits>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -40,8 +40,7 @@ constexpr std::size_t kMaxOpen = 60;       // below the 64 sockets one select wa
 
 enum class Treatment { Answer, Close, Reset, Silent };
 
-const char* TreatmentName(Treatment t)
-{
+const char* TreatmentName(Treatment t) {
     switch (t) {
     case Treatment::Close: return "close";
     case Treatment::Reset: return "reset";
@@ -71,8 +70,7 @@ struct UsageError {
     std::string text;
 };
 
-bool ParseCount(const std::string& text, int low, int& value)
-{
+bool ParseCount(const std::string& text, int low, int& value) {
     if (text == "always") {
         value = kAlways;
         return true;
@@ -84,8 +82,7 @@ bool ParseCount(const std::string& text, int low, int& value)
     return value >= low;
 }
 
-std::vector<std::string> SplitWords(const std::string& text)
-{
+std::vector<std::string> SplitWords(const std::string& text) {
     std::vector<std::string> words;
     std::string word;
     bool comment = false;
@@ -108,8 +105,7 @@ std::vector<std::string> SplitWords(const std::string& text)
     return words;
 }
 
-void ParseWords(const std::vector<std::string>& words, Options& o, int depth)
-{
+void ParseWords(const std::vector<std::string>& words, Options& o, int depth) {
     for (std::size_t i = 0; i < words.size(); ++i) {
         const std::string& w = words[i];
         auto value = [&]() -> const std::string& {
@@ -170,11 +166,10 @@ class Log {
 public:
     explicit Log(std::string path) : path_(std::move(path)) {}
     // One line: epoch ms, local clock, process id, event.
-    void Line(const std::string& event) const
-    {
+    void Line(const std::string& event) const {
         int64_t now = NowEpochMs();
-        std::string line = std::to_string(now) + " " + LocalClockText(now) + " pid=" +
-                           std::to_string(ProcessId()) + " " + event + "\n";
+        std::string line = std::to_string(now) + " " + LocalClockText(now) + " pid=" + std::to_string(ProcessId()) +
+                           " " + event + "\n";
         if (!AppendToFile(path_, line)) {
             std::fputs(line.c_str(), stderr);
         }
@@ -184,8 +179,7 @@ private:
     std::string path_;
 };
 
-const char* ReasonPhrase(int status)
-{
+const char* ReasonPhrase(int status) {
     switch (status) {
     case 200: return "OK";
     case 301: return "Moved Permanently";
@@ -200,15 +194,13 @@ const char* ReasonPhrase(int status)
     }
 }
 
-std::string Page(const std::string& title, const std::string& text)
-{
+std::string Page(const std::string& title, const std::string& text) {
     return "<html><head><title>" + title + "</title></head><body><h1>" + title + "</h1><p>" + text +
            "</p></body></html>\r\n";
 }
 
 // The answer for a request target under the configured status.
-std::string Answer(const Options& o, const std::string& target, int& status)
-{
+std::string Answer(const Options& o, const std::string& target, int& status) {
     std::string path = target.substr(0, target.find('?'));
     std::string body;
     if (path == "/kestrin" || path == "/kestrin/") {
@@ -254,8 +246,7 @@ class Server {
 public:
     Server(const Options& o, const Log& log) : o_(o), log_(log) {}
 
-    int Run(loopback::Socket listener)
-    {
+    int Run(loopback::Socket listener) {
         listener_ = listener;
         for (;;) {
             // New connections wait in the backlog while kMaxOpen are open.
@@ -293,8 +284,7 @@ public:
     }
 
 private:
-    Treatment Next()
-    {
+    Treatment Next() {
         int n = ++accepted_;
         for (const Phase& p : o_.phases) {
             if (p.count == kAlways || n <= p.count) {
@@ -305,8 +295,7 @@ private:
         return Treatment::Answer;
     }
 
-    void Accept(int64_t now)
-    {
+    void Accept(int64_t now) {
         loopback::Socket s = loopback::Accept(listener_);
         if (s == loopback::kNoSocket) {
             return;
@@ -319,8 +308,7 @@ private:
         conns_.push_back(c);
     }
 
-    void Readable(Connection& c, int64_t now)
-    {
+    void Readable(Connection& c, int64_t now) {
         char buf[4096];
         int n = loopback::Recv(c.socket, buf, sizeof buf);
         if (n <= 0) {
@@ -380,8 +368,7 @@ private:
         }
     }
 
-    void Expire(Connection& c, int64_t now)
-    {
+    void Expire(Connection& c, int64_t now) {
         if (c.done) {
             return;
         }
@@ -394,8 +381,7 @@ private:
         }
     }
 
-    void Finish(Connection& c, int64_t now)
-    {
+    void Finish(Connection& c, int64_t now) {
         if (c.treatment == Treatment::Reset && c.headDone) {
             loopback::Reset(c.socket);
         } else {
@@ -404,8 +390,8 @@ private:
         if (c.draining) {
             return;  // logged when answered
         }
-        log_.Line("conn=" + std::to_string(c.id) + " treatment=" + TreatmentName(c.treatment) + " " +
-                  c.outcome + " held_ms=" + std::to_string(now - c.since));
+        log_.Line("conn=" + std::to_string(c.id) + " treatment=" + TreatmentName(c.treatment) + " " + c.outcome +
+                  " held_ms=" + std::to_string(now - c.since));
     }
 
     const Options& o_;
@@ -417,8 +403,7 @@ private:
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     Options o;
     try {
         std::vector<std::string> words(argv + 1, argv + argc);
@@ -453,8 +438,8 @@ int main(int argc, char** argv)
     }
     loopback::Socket listener = loopback::Listen(static_cast<uint16_t>(o.port));
     if (listener == loopback::kNoSocket) {
-        log.Line("cannot listen on 127.0.0.1:" + std::to_string(o.port) + " error=" + std::to_string(loopback::LastError()) +
-                 "; exiting");
+        log.Line("cannot listen on 127.0.0.1:" + std::to_string(o.port) +
+                 " error=" + std::to_string(loopback::LastError()) + "; exiting");
         return 1;
     }
     log.Line("listening on 127.0.0.1:" + std::to_string(o.port));

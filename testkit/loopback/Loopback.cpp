@@ -29,7 +29,7 @@ bool WaitReadable(Socket socket, int ms) {
 uint16_t FreeLoopbackPort() {
     const loopback::Socket s = loopback::Listen(0);
     if (s == loopback::kNoSocket)
-        throw std::runtime_error("no free loopback port: error " + std::to_string(loopback::LastError()));
+        throw std::runtime_error("no free loopback port: " + loopback::ErrorText(loopback::LastError()));
     const uint16_t port = loopback::LocalPort(s);
     loopback::Close(s);
     return port;

@@ -18,6 +18,9 @@ constexpr Socket kNoSocket = -1;
 bool Startup();
 // The platform's code of the last failed call (errno, or the WinSock code).
 int LastError();
+// A code of LastError() as text for a message: the system's words where
+// the platform has them, else "error <code>".
+std::string ErrorText(int code);
 
 // A listening socket on 127.0.0.1:port (0: an ephemeral port); kNoSocket
 // with LastError() set when the port is taken or the stack refuses. A port

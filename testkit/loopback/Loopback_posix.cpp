@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "Loopback.h"
 
@@ -32,6 +33,8 @@ sockaddr_in LoopbackAddress(uint16_t port) {
 bool Startup() { return true; }
 
 int LastError() { return lastError; }
+
+std::string ErrorText(int code) { return std::strerror(code); }
 
 Socket Listen(uint16_t port, int backlog) {
     const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

@@ -33,6 +33,8 @@ bool Startup() {
 
 int LastError() { return WSAGetLastError(); }
 
+std::string ErrorText(int code) { return "error " + std::to_string(code); }
+
 Socket Listen(uint16_t port, int backlog) {
     if (!Startup()) return kNoSocket;
     const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);

@@ -32,8 +32,8 @@ constexpr int kSliceMs = 5;  // how often long waits look at the stop flag
 intptr_t ListenOrRaise(uint16_t port, uint16_t& boundPort, int backlog = 16) {
     const intptr_t s = sock::Listen(port, backlog);
     if (s == sock::kNoSocket)
-        throw std::runtime_error("cannot listen on 127.0.0.1:" + std::to_string(port) + ": error " +
-                                 std::to_string(sock::LastError()));
+        throw std::runtime_error("cannot listen on 127.0.0.1:" + std::to_string(port) + ": " +
+                                 sock::ErrorText(sock::LastError()));
     boundPort = sock::LocalPort(s);
     return s;
 }

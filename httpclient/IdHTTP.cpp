@@ -31,7 +31,7 @@ public:
     ~ScratchBody() { response_.SetContentStream(saved_); }
     ScratchBody(const ScratchBody&) = delete;
     ScratchBody& operator=(const ScratchBody&) = delete;
-    const AnsiString& Bytes() const { return scratch_.Bytes(); }
+    AnsiString Bytes() const { return scratch_.Bytes(); }
 
 private:
     TIdHTTPResponse& response_;
@@ -307,6 +307,8 @@ void TIdCustomHTTP::Notification(TComponent* component, TOperation operation) {
 }
 
 AnsiString TIdCustomHTTP::GetDocument(const AnsiString& url) {
+    // The body is received straight into the stream's memory; building the
+    // result text is its one copy.
     TMemoryStream stream;
     GetDocumentToStream(url, stream);
     return stream.Bytes();

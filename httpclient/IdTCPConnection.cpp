@@ -108,6 +108,11 @@ void TIdTCPConnection::CloseConnection() {
 // ---- reading
 
 int32_t TIdTCPConnection::FillInputBuffer(bool raiseIfDisconnected, int32_t timeout, bool raiseOnTimeout) {
+    return Receive(nullptr, std::max(recvBufferSize_, 0), 0, raiseIfDisconnected, timeout, raiseOnTimeout);
+}
+
+int32_t TIdTCPConnection::Receive(uint8_t* dest, int32_t room, int32_t held, bool raiseIfDisconnected,
+                                  int32_t timeout, bool raiseOnTimeout) {
     if (timeout == -1) timeout = readTimeout_;
     const int32_t wait = timeout == 0 ? kNoLimit : timeout;
 
@@ -137,8 +142,19 @@ int32_t TIdTCPConnection::FillInputBuffer(bool raiseIfDisconnected, int32_t time
             return -1;
         }
 
-        recvBuffer_.resize(static_cast<size_t>(std::max(recvBufferSize_, 0)));
-        n = ioHandler_->ReceiveBytes(recvBuffer_.data(), static_cast<int>(recvBuffer_.size()));
+        // Into the caller's memory, else straight into the input buffer's
+        // free space; an intercept, which may change the bytes and their
+        // number, gets them in a scratch buffer first.
+        uint8_t* into = dest;
+        if (!into) {
+            if (intercept_) {
+                recvBuffer_.resize(static_cast<size_t>(room));
+                into = recvBuffer_.data();
+            } else {
+                into = inputBuffer_.Room(room);
+            }
+        }
+        n = ioHandler_->ReceiveBytes(into, room);
         peerClosed_ = n == 0;
         if (n < 0) {
             // An abort or a shut-down socket is a close; a reset drops the
@@ -148,19 +164,23 @@ int32_t TIdTCPConnection::FillInputBuffer(bool raiseIfDisconnected, int32_t time
                 const int32_t code = SharedStack->LastSocketError();
                 n = 0;
                 DropSocket();
-                if (code == Id_WSAECONNRESET || inputBuffer_.Empty()) SharedStack->RaiseSocketFailure(code);
+                if (code == Id_WSAECONNRESET || (inputBuffer_.Empty() && held == 0))
+                    SharedStack->RaiseSocketFailure(code);
             }
         }
         if (n > 0) {
-            if (intercept_) {
-                std::vector<uint8_t> bytes(recvBuffer_.begin(), recvBuffer_.begin() + n);
+            if (!dest && intercept_) {
+                std::vector<uint8_t> bytes(into, into + n);
                 intercept_->Receive(bytes);
-                recvBuffer_.assign(bytes.begin(), bytes.end());
                 n = static_cast<int32_t>(bytes.size());
+                if (asciiFilter_)
+                    for (uint8_t& byte : bytes) byte &= 0x7F;
+                inputBuffer_.Append(bytes.data(), n);
+            } else {
+                if (asciiFilter_)
+                    for (int32_t i = 0; i < n; ++i) into[i] &= 0x7F;
+                if (!dest) inputBuffer_.Commit(n);
             }
-            if (asciiFilter_)
-                for (int32_t i = 0; i < n; ++i) recvBuffer_[static_cast<size_t>(i)] &= 0x7F;
-            inputBuffer_.Append(recvBuffer_.data(), n);
         }
         CheckConnectionClosed(raiseIfDisconnected, false);
     } while (n == 0 && IsConnected());
@@ -229,6 +249,35 @@ void TIdTCPConnection::ReadExact(void* buffer, int32_t count) {
     inputBuffer_.Extract(buffer, count);
 }
 
+void TIdTCPConnection::ReadBlockToStream(TStream& stream, int32_t count) {
+    // With nothing buffered, the block is received straight into a stream
+    // that offers room for it, so its bytes are never copied in user space.
+    uint8_t* window = inputBuffer_.Empty() && !intercept_ ? stream.WriteWindow(count) : nullptr;
+    if (!window) {
+        while (inputBuffer_.Size() < count) {
+            FillInputBuffer(true, -1, true);
+            CheckConnectionClosed(true, true);
+        }
+        stream.WriteBuffer(inputBuffer_.Data(), count);
+        inputBuffer_.Consume(count);
+        return;
+    }
+    int32_t got = 0;
+    try {
+        while (got < count) {
+            got += std::max(Receive(window + got, count - got, got, true, -1, true), 0);
+            CheckConnectionClosed(true, true);
+        }
+    } catch (...) {
+        // As on the buffered path: the bytes of an unfinished block are left
+        // in the input buffer, not in the stream.
+        inputBuffer_.Append(window, got);
+        throw;
+    }
+    stream.CommitWindow(count);
+    AddWork(TWorkMode::wmRead, count);
+}
+
 void TIdTCPConnection::ReadToStream(TStream& stream, int32_t count, bool untilClosed) {
     if (count == -1 && !untilClosed) {
         uint8_t prefix[4];
@@ -251,12 +300,10 @@ void TIdTCPConnection::ReadToStream(TStream& stream, int32_t count, bool untilCl
         w -= take;
     }
     const int64_t k = std::min<int64_t>(w, recvBufferSize_);
-    std::vector<uint8_t> block;
     while (IsConnected() && w > 0) {
         const int32_t i = static_cast<int32_t>(std::min(w, k));
-        block.resize(static_cast<size_t>(i));
         try {
-            ReadExact(block.data(), i);
+            ReadBlockToStream(stream, i);
         } catch (const EIdConnClosedGracefully&) {
             if (!untilClosed) throw;
             const int32_t rest = inputBuffer_.Size();
@@ -268,7 +315,6 @@ void TIdTCPConnection::ReadToStream(TStream& stream, int32_t count, bool untilCl
             inputBuffer_.Clear();
             continue;
         }
-        stream.WriteBuffer(block.data(), i);
         w -= i;
     }
 }

@@ -88,6 +88,13 @@ protected:
 
 private:
     void FreeOwnedIOHandler();
+    // The receive step of FillInputBuffer: at most `room` bytes, into `dest`
+    // when given (`held` bytes of the caller's are already there, which hold
+    // back a close's error as buffered bytes do), else into the input buffer.
+    int32_t Receive(uint8_t* dest, int32_t room, int32_t held, bool raiseIfDisconnected, int32_t timeout,
+                    bool raiseOnTimeout);
+    // ReadExact of `count` bytes, written to the stream.
+    void ReadBlockToStream(TStream& stream, int32_t count);
 
     bool asciiFilter_ = false;
     TIdConnectionIntercept* intercept_ = nullptr;
@@ -98,7 +105,7 @@ private:
     int32_t sendBufferSize_ = 32768;
 
     TIdBuffer inputBuffer_;
-    std::vector<uint8_t> recvBuffer_;
+    std::vector<uint8_t> recvBuffer_;  // only for an intercept
     std::unique_ptr<TIdBuffer> pendingWrites_;
     int32_t flushThreshold_ = -1;
     bool lineSplit_ = false;

@@ -1,9 +1,9 @@
 #include "Classes.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
-#include <new>
-#include <stdexcept>
+#include <limits>
 
 TComponent::TComponent(TComponent* owner) {
     if (owner) owner->InsertComponent(this);
@@ -80,52 +80,82 @@ void TStream::WriteBuffer(const void* buffer, int32_t count) {
     if (count > 0 && Write(buffer, count) != count) throw Exception("Stream write error");
 }
 
+TMemoryStream::~TMemoryStream() { std::free(data_); }
+
+void TMemoryStream::Grow(int64_t bytes, bool exact) {
+    if (bytes <= static_cast<int64_t>(capacity_)) return;
+    // Beyond what a size_t (32 bits on Windows) or the allocator can hold.
+    if (static_cast<uint64_t>(bytes) > std::numeric_limits<size_t>::max() / 2) throw EOutOfMemory();
+    size_t capacity = static_cast<size_t>(bytes);
+    if (!exact) capacity = std::max({capacity, capacity_ * 2, size_t{4096}});
+    // realloc can move large blocks by remapping pages instead of copying them.
+    void* grown = std::realloc(data_, capacity);
+    if (!grown && capacity > static_cast<size_t>(bytes)) {
+        capacity = static_cast<size_t>(bytes);  // the geometric step was too much: try the bare need
+        grown = std::realloc(data_, capacity);
+    }
+    if (!grown) throw EOutOfMemory();
+    data_ = static_cast<uint8_t*>(grown);
+    capacity_ = capacity;
+}
+
+void TMemoryStream::FillGap() {
+    const size_t position = static_cast<size_t>(position_);
+    if (position > size_) {
+        std::memset(data_ + size_, 0, position - size_);
+        size_ = position;
+    }
+}
+
 int32_t TMemoryStream::Read(void* buffer, int32_t count) {
-    if (count <= 0 || position_ >= static_cast<int64_t>(data_.size())) return 0;
-    const int64_t n = std::min<int64_t>(count, static_cast<int64_t>(data_.size()) - position_);
-    std::memcpy(buffer, data_.data() + position_, static_cast<size_t>(n));
+    if (count <= 0 || position_ >= static_cast<int64_t>(size_)) return 0;
+    const int64_t n = std::min<int64_t>(count, static_cast<int64_t>(size_) - position_);
+    std::memcpy(buffer, data_ + position_, static_cast<size_t>(n));
     position_ += n;
     return static_cast<int32_t>(n);
 }
 
 int32_t TMemoryStream::Write(const void* buffer, int32_t count) {
     if (count <= 0) return 0;
-    const size_t end = static_cast<size_t>(position_) + static_cast<size_t>(count);
-    try {
-        if (end > data_.size()) data_.resize(end);
-    } catch (const std::bad_alloc&) {
-        throw EOutOfMemory();
-    }
-    std::memcpy(&data_[static_cast<size_t>(position_)], buffer, static_cast<size_t>(count));
-    position_ += count;
+    std::memcpy(WriteWindow(count), buffer, static_cast<size_t>(count));
+    CommitWindow(count);
     return count;
+}
+
+uint8_t* TMemoryStream::WriteWindow(int32_t count) {
+    Grow(position_ + std::max(count, 0), false);
+    return data_ + position_;
+}
+
+void TMemoryStream::CommitWindow(int32_t count) {
+    if (count <= 0) return;
+    FillGap();
+    position_ += count;
+    size_ = std::max(size_, static_cast<size_t>(position_));
 }
 
 int64_t TMemoryStream::Seek(int64_t offset, TSeekOrigin origin) {
     int64_t base = 0;
     if (origin == TSeekOrigin::soCurrent) base = position_;
-    else if (origin == TSeekOrigin::soEnd) base = static_cast<int64_t>(data_.size());
+    else if (origin == TSeekOrigin::soEnd) base = static_cast<int64_t>(size_);
     position_ = std::max<int64_t>(0, base + offset);
     return position_;
 }
 
 void TMemoryStream::SetSize(int64_t size) {
-    try {
-        data_.resize(static_cast<size_t>(std::max<int64_t>(0, size)));
-    } catch (const std::bad_alloc&) {
-        throw EOutOfMemory();
-    } catch (const std::length_error&) {
-        throw EOutOfMemory();
-    }
-    position_ = std::min<int64_t>(position_, static_cast<int64_t>(data_.size()));
+    const int64_t wanted = std::max<int64_t>(0, size);
+    Grow(wanted, true);
+    const size_t newSize = static_cast<size_t>(wanted);
+    if (newSize > size_) std::memset(data_ + size_, 0, newSize - size_);
+    size_ = newSize;
+    position_ = std::min<int64_t>(position_, static_cast<int64_t>(size_));
 }
 
 void TMemoryStream::Reserve(int64_t bytes) {
     // Only a hint: capped so that an announced length never reserves much
     // memory before the bytes have arrived.
     constexpr int64_t kMaxReserve = 4 << 20;
-    const int64_t want = static_cast<int64_t>(data_.size()) + std::min(std::max<int64_t>(bytes, 0), kMaxReserve);
-    if (want > static_cast<int64_t>(data_.capacity())) data_.reserve(static_cast<size_t>(want));
+    Grow(static_cast<int64_t>(size_) + std::min(std::max<int64_t>(bytes, 0), kMaxReserve), true);
 }
 
 int TStringList::Add(AnsiString text) {

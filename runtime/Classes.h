@@ -87,6 +87,13 @@ public:
     virtual void SetSize(int64_t size) = 0;
     // A hint that about `bytes` more will be written; never required.
     virtual void Reserve(int64_t /*bytes*/) {}
+    // Direct writing, for streams that hold their bytes in memory: room for
+    // `count` bytes at the position, which the caller fills (a receive
+    // straight from a socket, say) and hands over with CommitWindow(n), n up
+    // to `count`. nullptr when the stream offers no such room; the caller
+    // then uses Write. Nothing else may touch the stream in between.
+    virtual uint8_t* WriteWindow(int32_t /*count*/) { return nullptr; }
+    virtual void CommitWindow(int32_t /*count*/) {}
 
     int64_t Position() { return Seek(0, TSeekOrigin::soCurrent); }
     void SetPosition(int64_t position) { Seek(position, TSeekOrigin::soBeginning); }
@@ -95,19 +102,37 @@ public:
 };
 
 // Byte-exact in-memory stream: zero bytes and line ends are kept as they are.
+// The memory grows geometrically as bytes are written and is not cleared
+// ahead of writing; only a gap that a seek past the end leaves, and growth
+// by SetSize, read as zero bytes.
 class TMemoryStream : public TStream {
 public:
+    TMemoryStream() = default;
+    ~TMemoryStream() override;
+
     int32_t Read(void* buffer, int32_t count) override;
     int32_t Write(const void* buffer, int32_t count) override;
     int64_t Seek(int64_t offset, TSeekOrigin origin) override;
     void SetSize(int64_t size) override;
     void Reserve(int64_t bytes) override;
+    uint8_t* WriteWindow(int32_t count) override;
+    void CommitWindow(int32_t count) override;
 
-    const std::string& Bytes() const { return data_; }
-    void Clear() { data_.clear(); position_ = 0; }
+    // A copy of all the bytes held.
+    std::string Bytes() const { return std::string(reinterpret_cast<const char*>(data_), size_); }
+    const uint8_t* Memory() const { return data_; }
+    int64_t Capacity() const { return static_cast<int64_t>(capacity_); }
+    void Clear() { size_ = 0; position_ = 0; }
 
 private:
-    std::string data_;
+    // Makes room for `bytes` in all; geometric steps unless `exact`.
+    void Grow(int64_t bytes, bool exact);
+    // Zero bytes from the end up to the position, after a seek past the end.
+    void FillGap();
+
+    uint8_t* data_ = nullptr;  // malloc'd, so that growth can be a realloc
+    size_t size_ = 0;
+    size_t capacity_ = 0;
     int64_t position_ = 0;
 };
 

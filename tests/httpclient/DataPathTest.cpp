@@ -282,6 +282,54 @@ TEST(ReadToStream, WritesFromTheStreamPositionAndReportsWork) {
     EXPECT_EQ(ends, 1);
 }
 
+// A stream that keeps its bytes but offers no memory to receive into, as a
+// file does: blocks reach it through the input buffer.
+class PlainStream : public TStream {
+public:
+    int32_t Read(void*, int32_t) override { return 0; }
+    int32_t Write(const void* buffer, int32_t count) override {
+        bytes.append(static_cast<const char*>(buffer), static_cast<size_t>(count));
+        return count;
+    }
+    int64_t Seek(int64_t, TSeekOrigin) override { return static_cast<int64_t>(bytes.size()); }
+    void SetSize(int64_t) override {}
+    std::string bytes;
+};
+
+TEST(ReadToStream, LongBodiesArriveWholeAndNothingAfterThemIsTaken) {
+    std::string body(300000, '\0');
+    for (size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>((i * 131) >> 3);
+    // Uneven pieces, so blocks straddle receives; the next line follows at once.
+    Script script = {step::Send("HEAD\n" + body.substr(0, 1000)), step::Pause(30)};
+    for (size_t at = 1000; at < body.size(); at += 70001) script.push_back(step::Send(body.substr(at, 70001)));
+    script.push_back(step::Send("NEXT\n"));
+    script.push_back(step::Silent());
+    struct Case {
+        const char* name;
+        bool memoryStream;
+        bool asciiFilter;
+    };
+    const Case cases[] = {{"memory stream", true, false}, {"plain stream", false, false}, {"ascii filter", true, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Connected conn(script);
+        conn.client.SetASCIIFilter(c.asciiFilter);
+        EXPECT_EQ(conn.client.ReadLine(), "HEAD");
+        int64_t reported = 0;
+        conn.client.OnWork = [&](TComponent*, TWorkMode, int64_t count) { reported = count; };
+        TMemoryStream memory;
+        PlainStream plain;
+        conn.client.ReadToStream(c.memoryStream ? static_cast<TStream&>(memory) : plain,
+                                 static_cast<int32_t>(body.size()));
+        std::string expected = body;
+        if (c.asciiFilter)
+            for (char& ch : expected) ch = static_cast<char>(ch & 0x7F);
+        EXPECT_TRUE((c.memoryStream ? memory.Bytes() : plain.bytes) == expected);
+        EXPECT_EQ(reported, static_cast<int64_t>(body.size()));
+        EXPECT_EQ(conn.client.ReadLine(), "NEXT");
+    }
+}
+
 TEST(ReadToStream, HugeAnnouncedCountDoesNotAllocateAhead) {
     Connected conn({step::Send("0123456789"), step::Pause(50), step::Close()});
     TMemoryStream stream;

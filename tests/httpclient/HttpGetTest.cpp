@@ -98,10 +98,37 @@ TEST(HttpGet, ReportsTheFirstFailureAndStops) {
     }
 }
 
+TEST(HttpGet, ABodyShortOfItsLengthIsWrittenAndReported) {
+    const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: ";
+    struct Case {
+        const char* what;
+        Script script;
+        std::string out, err;
+    };
+    const Case cases[] = {
+        {"bytes came with the head", {ReadHead(), Send(head + "10\r\n\r\n01234"), Close()}, "01234",
+         "httpget: transfer closed with 5 bytes remaining\n"},
+        // The last bytes form a block the close left unfinished.
+        {"bytes came after the head",
+         {ReadHead(), Send(head + "70000\r\n\r\n"), Pause(50), Send(std::string(40000, 'x')), Pause(50), Close()},
+         std::string(40000, 'x'), "httpget: transfer closed with 30000 bytes remaining\n"},
+        {"huge announced length", {ReadHead(), Send(head + "2147483647\r\n\r\n0123456789"), Close()}, "0123456789",
+         "httpget: transfer closed with 2147483637 bytes remaining\n"},
+    };
+    for (const Case& c : cases) {
+        ScriptedServer server({c.script, AnswerOnce(Answer("second"))});
+        const ProgramRun r = HttpGet({UrlOf(server), UrlOf(server)});
+        EXPECT_EQ(r.status, 18) << c.what;
+        EXPECT_EQ(r.out, c.out) << c.what;
+        EXPECT_EQ(r.err, c.err) << c.what;
+        EXPECT_EQ(server.Accepted(), 1) << c.what;  // stopped there
+    }
+}
+
 TEST(HttpGet, HelpAndUsage) {
     const ProgramRun help = HttpGet({"--help"});
     EXPECT_EQ(help.status, 0);
-    for (const char* word : {"Usage: httpget", "-o FILE", "-t MS", "-0", "-H", "-L", "-n N", "ReplyCode"})
+    for (const char* word : {"Usage: httpget", "-o FILE", "-t MS", "-0", "-H", "-L", "-n N", "ReplyCode", "bytes remaining", "18"})
         EXPECT_NE(help.out.find(word), std::string::npos) << word;
     EXPECT_EQ(HttpGet({}).status, 2);
     EXPECT_EQ(HttpGet({"-n", "0", "http://127.0.0.1/"}).status, 2);

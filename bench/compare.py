@@ -1,0 +1,236 @@
+#!/usr/bin/env python3
+"""Side-by-side runs of httpget and curl against Debian's nginx on loopback.
+
+Starts nginx with a configuration of its own in a temporary folder, on a free
+high port, makes the test files, and runs each case as interleaved pairs
+(httpget then curl, then curl then httpget, ...), so that both see the same
+load. Reports medians of wall time, CPU time (user + system) and peak
+resident memory, and the ratio httpget / curl. See README.md.
+"""
+import argparse
+import os
+import shutil
+import socket
+import statistics
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+NGINX_CONF = """\
+{user}
+worker_processes 1;
+daemon off;
+pid {tmp}/nginx.pid;
+error_log {tmp}/error.log warn;
+events {{ worker_connections 64; }}
+http {{
+    access_log off;
+    client_body_temp_path {tmp}/body;
+    proxy_temp_path {tmp}/proxy;
+    fastcgi_temp_path {tmp}/fastcgi;
+    uwsgi_temp_path {tmp}/uwsgi;
+    scgi_temp_path {tmp}/scgi;
+    default_type application/octet-stream;
+    sendfile on;
+    keepalive_requests 1000000;
+    keepalive_timeout 60s;
+    server {{
+        listen 127.0.0.1:{port};
+        root {tmp}/www;
+        # The same files, chunked: the substitution filter (which never
+        # matches here) makes nginx drop Content-Length and send the body
+        # in chunked transfer coding, as it passes the file through.
+        location /chunked/ {{
+            alias {tmp}/www/;
+            sub_filter_types *;
+            sub_filter_once off;
+            sub_filter 'kestrin-bench-no-match' '';
+        }}
+    }}
+}}
+"""
+
+HOSTILE = b"HTTP/1.1 200 OK\r\nContent-Length: 2147483647\r\n\r\n0123456789"
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def wait_for_port(port, seconds=10):
+    end = time.monotonic() + seconds
+    while time.monotonic() < end:
+        try:
+            socket.create_connection(("127.0.0.1", port), timeout=1).close()
+            return
+        except OSError:
+            time.sleep(0.05)
+    sys.exit("nginx did not start; see its error.log")
+
+
+def hostile_server():
+    """Answers each connection with a Content-Length of 2^31-1, 10 bytes, then closes."""
+    listener = socket.socket()
+    listener.bind(("127.0.0.1", 0))
+    listener.listen(8)
+
+    def serve():
+        while True:
+            try:
+                conn, _ = listener.accept()
+            except OSError:
+                return
+            with conn:
+                conn.settimeout(5)
+                try:
+                    data = b""
+                    while b"\r\n\r\n" not in data:
+                        chunk = conn.recv(4096)
+                        if not chunk:
+                            break
+                        data += chunk
+                    conn.sendall(HOSTILE)
+                except OSError:
+                    pass
+
+    threading.Thread(target=serve, daemon=True).start()
+    return listener
+
+
+def run(argv):
+    """Runs one program; returns wall s, CPU s, peak KiB, exit status, stderr.
+
+    GNU time reports the peak resident memory of the program alone (a child
+    of this script would count this script's own memory, which the child
+    shares until it execs); wait4 gives the CPU time of time and the program
+    in microseconds, time's own share being a fraction of a millisecond.
+    """
+    with tempfile.TemporaryFile() as err, tempfile.NamedTemporaryFile("r") as peak:
+        start = time.perf_counter()
+        p = subprocess.Popen(["/usr/bin/time", "-f", "%M", "-o", peak.name] + argv,
+                             stdout=subprocess.DEVNULL, stderr=err)
+        _, status, usage = os.wait4(p.pid, 0)
+        wall = time.perf_counter() - start
+        p.returncode = os.waitstatus_to_exitcode(status)
+        err.seek(0)
+        text = err.read().decode(errors="replace")
+        lines = peak.read().split()
+        peak_kib = int(lines[-1]) if lines else 0
+    return wall, usage.ru_utime + usage.ru_stime, peak_kib, p.returncode, text
+
+
+def pairs(name, httpget, curl, count):
+    results = {"httpget": [], "curl": []}
+    for i in range(count):
+        order = [("httpget", httpget), ("curl", curl)]
+        if i % 2:
+            order.reverse()
+        for who, argv in order:
+            results[who].append(run(argv))
+    return name, results
+
+
+def median(values):
+    return statistics.median(values)
+
+
+def report(name, results, requests=None):
+    print(f"\n== {name}")
+    med = {}
+    for who in ("httpget", "curl"):
+        runs = results[who]
+        wall = median([r[0] for r in runs])
+        cpu = median([r[1] for r in runs])
+        peak = median([r[2] for r in runs]) / 1024
+        statuses = sorted({r[3] for r in runs})
+        med[who] = (wall, cpu, peak)
+        line = f"  {who:8} wall {wall * 1000:9.1f} ms  cpu {cpu * 1000:9.1f} ms  peak {peak:7.1f} MiB  exit {statuses}"
+        if requests:
+            line += f"  {requests / wall:8.0f} req/s  {cpu / requests * 1e6:6.1f} us cpu/req"
+        print(line)
+        last_err = runs[-1][4].strip()
+        if last_err:
+            print(f"           stderr: {last_err.splitlines()[-1][:100]}")
+    h, c = med["httpget"], med["curl"]
+    print(f"  ratio httpget/curl: wall {h[0] / c[0]:.2f}  cpu {h[1] / c[1]:.2f}  peak {h[2] / c[2]:.2f}")
+
+
+def main():
+    here = os.path.dirname(os.path.abspath(__file__))
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--httpget", default=os.path.join(here, "..", "build", "bench", "tools", "httpget", "httpget"))
+    parser.add_argument("--curl", default="curl")
+    parser.add_argument("--nginx", default="/usr/sbin/nginx")
+    parser.add_argument("--pairs", type=int, default=7)
+    parser.add_argument("--size-mib", type=int, default=256)
+    parser.add_argument("--requests", type=int, default=10000)
+    parser.add_argument("--cases", default="length,chunked,keepalive,hostile")
+    args = parser.parse_args()
+    cases = args.cases.split(",")
+    httpget = os.path.abspath(args.httpget)
+    if not os.access(httpget, os.X_OK):
+        sys.exit(f"no httpget at {httpget}; build it first (README.md)")
+
+    tmp = tempfile.mkdtemp(prefix="kestrin-bench-")
+    nginx = None
+    try:
+        www = os.path.join(tmp, "www")
+        os.mkdir(www)
+        with open(os.path.join(www, "big.bin"), "wb") as f:
+            block = os.urandom(1 << 20)
+            for _ in range(args.size_mib):
+                f.write(block)
+        with open(os.path.join(www, "1k.bin"), "wb") as f:
+            f.write(os.urandom(1024))
+        port = free_port()
+        with open(os.path.join(tmp, "nginx.conf"), "w") as f:
+            f.write(NGINX_CONF.format(tmp=tmp, port=port, user="user root;" if os.geteuid() == 0 else ""))
+        nginx = subprocess.Popen([args.nginx, "-p", tmp, "-c", os.path.join(tmp, "nginx.conf"), "-e",
+                                  os.path.join(tmp, "error.log")])
+        wait_for_port(port)
+        base = f"http://127.0.0.1:{port}"
+        hostile = hostile_server()
+        hostile_url = f"http://127.0.0.1:{hostile.getsockname()[1]}/"
+
+        # The bodies arrive whole, and the chunked location really is chunked.
+        for path in ("/big.bin", "/chunked/big.bin"):
+            out = os.path.join(tmp, "out.bin")
+            subprocess.run([httpget, "-o", out, base + path], check=True)
+            if subprocess.run(["cmp", "-s", out, os.path.join(www, "big.bin")]).returncode:
+                sys.exit(f"httpget's body of {path} differs from the file")
+            os.remove(out)
+        head = subprocess.run([args.curl, "-s", "-D", "-", "-o", "/dev/null", base + "/chunked/big.bin"],
+                              capture_output=True, text=True).stdout
+        if "chunked" not in head.lower():
+            sys.exit("the chunked location answered without chunked coding")
+
+        print(f"load before: {os.getloadavg()}  cpus: {os.cpu_count()}  pairs: {args.pairs}")
+        if "length" in cases:
+            report(*pairs(f"{args.size_mib} MiB with Content-Length to /dev/null",
+                          [httpget, base + "/big.bin"], [args.curl, "-s", base + "/big.bin"], args.pairs))
+        if "chunked" in cases:
+            report(*pairs(f"{args.size_mib} MiB chunked to /dev/null",
+                          [httpget, base + "/chunked/big.bin"], [args.curl, "-s", base + "/chunked/big.bin"],
+                          args.pairs))
+        if "keepalive" in cases:
+            n = args.requests
+            report(*pairs(f"{n} keep-alive GETs of 1 KiB on one connection",
+                          [httpget, "-n", str(n), base + "/1k.bin"],
+                          [args.curl, "-s", f"{base}/1k.bin?[1-{n}]"], args.pairs), requests=n)
+        if "hostile" in cases:
+            report(*pairs("Content-Length 2^31-1, 10 bytes, close",
+                          [httpget, hostile_url], [args.curl, "-sS", hostile_url], args.pairs))
+        print(f"\nload after: {os.getloadavg()}")
+    finally:
+        if nginx:
+            nginx.terminate()
+            nginx.wait()
+        shutil.rmtree(tmp, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()

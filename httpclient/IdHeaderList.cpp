@@ -6,6 +6,15 @@ bool StartsContinuation(const AnsiString& line) {
     return !line.empty() && (line[0] == ' ' || line[0] == '\t');
 }
 
+// Whether the line's name (the text before `separator`, none when the line
+// has no separator) is `name`, letter case aside; as SameText(NameOfLine)
+// would say, without building the name.
+bool LineNameIs(const AnsiString& line, const AnsiString& separator, const AnsiString& name) {
+    const size_t at = separator.empty() ? AnsiString::npos : line.find(separator);
+    if (at == AnsiString::npos) return name.empty();
+    return at == name.size() && SameTextPrefix(line.data(), name.data(), at);
+}
+
 }  // namespace
 
 AnsiString TIdHeaderList::NameSeparator() const { return TrimRight(valueSeparator_); }
@@ -33,8 +42,9 @@ AnsiString TIdHeaderList::ValueOfLine(int index) const {
 }
 
 int TIdHeaderList::HeaderIndex(const AnsiString& name) const {
+    const AnsiString sep = NameSeparator();
     for (int i = 0; i < Count(); ++i)
-        if (SameText(NameOfLine(i), name)) return i;
+        if (LineNameIs(Strings(i), sep, name)) return i;
     return -1;
 }
 
@@ -42,8 +52,9 @@ AnsiString TIdHeaderList::HeaderValue(const AnsiString& name) const { return Val
 
 void TIdHeaderList::CollectValues(const AnsiString& name, TStringList* values) const {
     if (!values) return;
+    const AnsiString sep = NameSeparator();
     for (int i = 0; i < Count(); ++i)
-        if (SameText(NameOfLine(i), name)) values->Add(ValueOfLine(i));
+        if (LineNameIs(Strings(i), sep, name)) values->Add(ValueOfLine(i));
 }
 
 void TIdHeaderList::RemoveContinuationLines(int index) {

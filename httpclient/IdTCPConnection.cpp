@@ -134,6 +134,8 @@ int32_t TIdTCPConnection::Receive(uint8_t* dest, int32_t room, int32_t held, boo
                 limit = limit < 0 ? cap : std::min(limit, cap);
                 readable = ioHandler_->WaitReadable(limit);
             }
+        } else if (limit == kNoLimit) {
+            readable = true;  // the receive itself blocks until bytes or a close arrive
         } else {
             readable = ioHandler_->WaitReadable(limit);
         }

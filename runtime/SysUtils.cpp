@@ -69,7 +69,16 @@ AnsiString UpperCase(AnsiString text) {
 }
 
 bool SameText(const AnsiString& a, const AnsiString& b) {
-    return a.size() == b.size() && UpperCase(a) == UpperCase(b);
+    // As UpperCase of both would compare, without building the copies:
+    // header lookups call this for every line of every answer.
+    return a.size() == b.size() && SameTextPrefix(a.data(), b.data(), a.size());
+}
+
+bool SameTextPrefix(const char* a, const char* b, size_t count) {
+    auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
+    for (size_t i = 0; i < count; ++i)
+        if (upper(a[i]) != upper(b[i])) return false;
+    return true;
 }
 
 static bool IsTrimmed(char c) { return static_cast<unsigned char>(c) <= 32; }

@@ -66,6 +66,8 @@ int32_t StrToIntDef(const AnsiString& text, int32_t defaultValue);
 AnsiString IntToStr(int64_t value);
 AnsiString UpperCase(AnsiString text);            // ASCII letters only
 bool SameText(const AnsiString& a, const AnsiString& b);  // ASCII, case-blind
+// The first `count` characters of both are equal, ASCII letter case aside.
+bool SameTextPrefix(const char* a, const char* b, size_t count);
 AnsiString Trim(const AnsiString& text);          // removes codes 0..32 at both ends
 AnsiString TrimRight(const AnsiString& text);
 

@@ -256,8 +256,10 @@ void TIdTCPConnection::ReadBlockToStream(TStream& stream, int32_t count) {
     // that offers room for it, so its bytes are never copied in user space.
     uint8_t* window = inputBuffer_.Empty() && !intercept_ ? stream.WriteWindow(count) : nullptr;
     if (!window) {
+        // Receives ask for no more than the block still needs, so that the
+        // input buffer ends each block empty and never moves bytes about.
         while (inputBuffer_.Size() < count) {
-            FillInputBuffer(true, -1, true);
+            Receive(nullptr, count - inputBuffer_.Size(), 0, true, -1, true);
             CheckConnectionClosed(true, true);
         }
         stream.WriteBuffer(inputBuffer_.Data(), count);

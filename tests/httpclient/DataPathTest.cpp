@@ -233,10 +233,10 @@ TEST(ReadToStream, CountCutShortKeepsBufferedBytesAndCompleteBlocks) {
     // A line is read first; what came with it is buffered when the stream read starts.
     const Case cases[] = {
         {"buffered bytes go first, the unfinished block stays",
-         {step::Send("HEAD\nbody-"), step::Pause(50), step::Send("0123456789"), step::Pause(50), step::Close()},
+         {step::Send("HEAD\nbody-"), step::Pause(200), step::Send("0123456789"), step::Pause(200), step::Close()},
          32768, "body-", "0123456789"},
         {"complete blocks are kept",
-         {step::Send("HEAD\n"), step::Pause(50), step::Send("0123456789"), step::Pause(50), step::Close()},
+         {step::Send("HEAD\n"), step::Pause(200), step::Send("0123456789"), step::Pause(200), step::Close()},
          4, "01234567", "89"},
     };
     for (const Case& c : cases) {
@@ -369,7 +369,9 @@ TEST(ReadReset, ReadSideResetDropsTheSocketSoTheNextFetchConnectsAfresh) {
 }
 
 TEST(WriteReset, SendToAResetPeerDropsTheSocketAndRaises) {
-    Connected conn({step::Reset()});
+    // The pause lets the client read its endpoints after the connect before
+    // the reset: a peer already gone makes that step fail instead.
+    Connected conn({step::Pause(250), step::Reset()});
     ASSERT_TRUE(conn.server.Connection(0).finished);
     const std::string chunk(4096, 'x');
     bool raised = false;

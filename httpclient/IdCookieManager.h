@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 #include "../runtime/Classes.h"
@@ -41,7 +42,8 @@ public:
 
     // Keeps the cookie for the host (case-blind); a cookie of the same name
     // for the same host replaces the held one in its place. A cookie without
-    // a name is dropped.
+    // a name is dropped, and so is one whose name or value holds a control
+    // character: it would go verbatim into a later request's "Cookie" line.
     void AddCookie(std::unique_ptr<TIdCookieRFC2109> cookie, const AnsiString& host);
     // "name=value; name2=value2" for the URL's host, "" when none.
     AnsiString GenerateCookieList(const TIdURI& url) const;
@@ -53,4 +55,7 @@ private:
         std::unique_ptr<TIdCookieRFC2109> cookie;
     };
     std::vector<Entry> cookies_;
+    // Position in cookies_ of each host (upper-cased) and name, so that an
+    // answer with many cookies is stored in linear time.
+    std::unordered_map<AnsiString, size_t> index_;
 };

@@ -16,6 +16,9 @@ KESTRIN_ERROR_CLASS(EIdConnectTimeout, EIdException, "Connect timed out.");
 KESTRIN_ERROR_CLASS(EIdConnectException, EIdException, "");
 KESTRIN_ERROR_CLASS(EIdReadTimeout, EIdException, "Read Timeout");
 KESTRIN_ERROR_CLASS(EIdReadLnMaxLineLengthExceeded, EIdException, "Max line length exceeded.");
+// An answer's head (status line and header lines, with interim answers) grew
+// past the client's limit; the connection is closed.
+KESTRIN_ERROR_CLASS(EIdHTTPHeaderBlockTooLarge, EIdException, "Header block too large.");
 KESTRIN_ERROR_CLASS(EIdFailedToRetreiveTimeZoneInfo, EIdException,
                     "Failed attempting to retrieve time zone information.");
 KESTRIN_ERROR_CLASS(EIdURIException, EIdException, "");

@@ -1,6 +1,8 @@
 #include "IdHTTP.h"
 
 #include <chrono>
+#include <new>
+#include <stdexcept>
 
 #include "IdGlobal.h"
 
@@ -135,14 +137,21 @@ void TIdHTTPProtocol::WriteRequest(TIdURI* url) {
     client_->EndBufferedWrite();
 }
 
+AnsiString TIdHTTPProtocol::ReadHeadLine() {
+    AnsiString line = client_->ReadLine();
+    headBytes_ += line.size() + 2;
+    if (headBytes_ > TIdCustomHTTP::MaxHeaderBlockSize) throw EIdHTTPHeaderBlockTooLarge();
+    return line;
+}
+
 void TIdHTTPProtocol::ReadHeaderBlock() {
     TIdHTTPResponse& response = *response_;
     response.HeaderLines().Clear();
-    AnsiString line = client_->ReadLine();
+    AnsiString line = ReadHeadLine();
     while (!line.empty()) {
         response.HeaderLines().Add(line);
         try {
-            line = client_->ReadLine();
+            line = ReadHeadLine();
         } catch (const EIdConnClosedGracefully&) {
             // The server ended the block by closing: go on with what came.
             client_->CloseConnection();
@@ -311,7 +320,11 @@ AnsiString TIdCustomHTTP::GetDocument(const AnsiString& url) {
     // result text is its one copy.
     TMemoryStream stream;
     GetDocumentToStream(url, stream);
-    return stream.Bytes();
+    try {
+        return stream.Bytes();
+    } catch (const std::bad_alloc&) {
+        throw EOutOfMemory();
+    }
 }
 
 void TIdCustomHTTP::GetDocumentToStream(const AnsiString& url, TStream& content) {
@@ -348,8 +361,9 @@ void TIdCustomHTTP::RunExchange(TIdHTTPMethod method, const AnsiString& url, TSt
             ++redirectCount_;
             SetUpRequest(request);
             OpenAndSendRequest(request, response);
+            protocol_->StartHead();
             do {
-                response.SetStatusLine(ReadLine());
+                response.SetStatusLine(protocol_->ReadHeadLine());
                 protocol_->ReadHeaderBlock();
                 StoreResponseCookies(request, response);
             } while (response.StatusCode() == 100);
@@ -386,7 +400,15 @@ void TIdCustomHTTP::RunExchange(TIdHTTPMethod method, const AnsiString& url, TSt
             CloseConnection();
         } catch (const Exception&) {
         }
-        throw;
+        // Exhausted memory leaves as an error of the class library, which
+        // callers catch like every other failure of a fetch.
+        try {
+            throw;
+        } catch (const std::bad_alloc&) {
+            throw EOutOfMemory();
+        } catch (const std::length_error&) {
+            throw EOutOfMemory();
+        }
     }
     EndAnswer(response);
     redirectCount_ = 0;

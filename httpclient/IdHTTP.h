@@ -78,6 +78,12 @@ public:
     // Composes the request line and head and sends them in one write; with a
     // URL object the matching cookies are attached.
     void WriteRequest(TIdURI* url);
+    // Starts the head of a new answer: the limit counts from here, over the
+    // status line, the header lines and any interim answers.
+    void StartHead() { headBytes_ = 0; }
+    // Reads one line of the head. Raises EIdHTTPHeaderBlockTooLarge once the
+    // head has grown past TIdCustomHTTP::MaxHeaderBlockSize.
+    AnsiString ReadHeadLine();
     // Reads the header lines after the status line up to the empty line and
     // fills the response fields.
     void ReadHeaderBlock();
@@ -93,6 +99,7 @@ private:
     TIdCustomHTTP* client_;
     std::unique_ptr<TIdHTTPRequest> request_;
     std::unique_ptr<TIdHTTPResponse> response_;
+    size_t headBytes_ = 0;
 };
 
 class TIdCustomHTTP : public TIdTCPClient {
@@ -101,8 +108,15 @@ public:
     ~TIdCustomHTTP() override;
     const char* ClassName() const override { return "TIdCustomHTTP"; }
 
+    // Limit in bytes on the head of one answer (line ends counted). 1 MiB is
+    // four times what common browsers accept and three times curl's limit,
+    // so no real server comes near it, while a hostile one cannot make the
+    // client hold more than a few MB for a head.
+    static constexpr size_t MaxHeaderBlockSize = size_t{1} << 20;
+
     // GET the URL and return the final answer's body, byte for byte. The
-    // bytes read before an error are kept until the error goes on.
+    // bytes read before an error are kept until the error goes on. Every
+    // failure is an Exception; exhausted memory is EOutOfMemory.
     AnsiString GetDocument(const AnsiString& url);
     // GET the URL and write the body into content from its position on.
     void GetDocumentToStream(const AnsiString& url, TStream& content);
@@ -131,9 +145,10 @@ public:
     void SetCookieManager(TIdCookieManager* manager);
     TIdAuthenticationManager* AuthenticationManager() const { return authenticationManager_; }
     void SetAuthenticationManager(TIdAuthenticationManager* manager);
-    // Upper bound in ms on one whole fetch's waits for data (0 = none):
-    // once it passes, the fetch ends with EIdReadTimeout. The connect
-    // itself is not bounded by it.
+    // Upper bound in ms on one whole fetch (0 = none). A wait for data that
+    // reaches it ends the fetch with EIdReadTimeout; a connect that has not
+    // completed by then ends it with EIdConnectTimeout (a refused connect
+    // still fails at once with EIdSocketError).
     int32_t FetchTimeout() const { return fetchTimeout_; }
     void SetFetchTimeout(int32_t v) { fetchTimeout_ = v; }
 

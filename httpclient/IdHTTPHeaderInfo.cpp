@@ -159,9 +159,17 @@ int32_t TIdHTTPResponse::StatusCode() {
     return statusCode_;
 }
 
+bool TIdHTTPResponse::LengthIsAmbiguous() const {
+    TStringList lengths;
+    HeaderLines().CollectValues("Content-Length", &lengths);
+    for (int i = 1; i < lengths.Count(); ++i)
+        if (lengths[i] != lengths[0]) return true;
+    return lengths.Count() > 0 && HeaderLines().HeaderIndex("Transfer-Encoding") >= 0;
+}
+
 bool TIdHTTPResponse::KeepConnection() {
     client_->CheckConnectionClosed(false, false);
-    keepConnection_ = client_->IsConnected();
+    keepConnection_ = client_->IsConnected() && !LengthIsAmbiguous();
     if (keepConnection_) {
         const AnsiString connection = Trim(Connection());
         const AnsiString proxyConnection = Trim(ProxyConnection());

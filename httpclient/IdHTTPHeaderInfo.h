@@ -201,8 +201,12 @@ public:
     int32_t StatusCode();
     // Whether the connection stays open after this answer; computed afresh
     // from the connection state, the client's protocol version and the
-    // Connection / Proxy-Connection values.
+    // Connection / Proxy-Connection values. An answer whose length is
+    // ambiguous (Content-Length lines that differ, or a Content-Length beside
+    // chunked coding) never keeps it: bytes the server meant as part of this
+    // answer could otherwise be read as the next one.
     bool KeepConnection();
+    bool LengthIsAmbiguous() const;
     // Where a body is written; borrowed, never freed here.
     TStream* ContentStream() const { return contentStream_; }
     void SetContentStream(TStream* v) { contentStream_ = v; }

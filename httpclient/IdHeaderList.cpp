@@ -33,12 +33,19 @@ AnsiString TIdHeaderList::ValueOfLine(int index) const {
     const AnsiString& line = Strings(index);
     const AnsiString sep = NameSeparator();
     const size_t at = sep.empty() ? AnsiString::npos : line.find(sep);
-    AnsiString value = at == AnsiString::npos ? AnsiString() : line.substr(at + sep.size());
+    AnsiString value = Trim(at == AnsiString::npos ? AnsiString() : line.substr(at + sep.size()));
     if (joinFoldedLines_) {
-        for (int i = index + 1; i < Count() && StartsContinuation(Strings(i)); ++i)
-            value = Trim(value) + " " + Trim(Strings(i));
+        // Each continuation adds one space and its trimmed text. The value is
+        // extended in place (not rebuilt), so a long run of continuation lines
+        // takes linear time; an empty piece leaves no blank behind.
+        for (int i = index + 1; i < Count() && StartsContinuation(Strings(i)); ++i) {
+            const AnsiString piece = Trim(Strings(i));
+            if (piece.empty()) continue;
+            if (!value.empty()) value += ' ';
+            value += piece;
+        }
     }
-    return Trim(value);
+    return value;
 }
 
 int TIdHeaderList::HeaderIndex(const AnsiString& name) const {

@@ -1,5 +1,6 @@
 #include "IdIOHandlerSocket.h"
 
+#include <algorithm>
 #include <chrono>
 
 // ---- TIdConnectThread
@@ -100,8 +101,22 @@ void TIdIOHandlerSocket::OpenClientConnection(const AnsiString& host, int32_t po
     }
 
     ReportStatus(TIdStatus::hsConnecting, {binding_->RemoteIP()});
-    if (timeout == -1 || timeout == 0) SharedStack->CheckSocketResult(binding_->ConnectPeer(Id_AF_INET));
-    else ConnectWithTimeout(timeout);
+    if (timeout == -1 || timeout == 0) {
+        // Under a deadline the connect is waited on with select, so a peer
+        // that never completes it cannot hold the caller past the deadline;
+        // without one it is the platform's plain blocking connect.
+        if (connectDeadline_) binding_->ConnectPeerBefore(*connectDeadline_);
+        else SharedStack->CheckSocketResult(binding_->ConnectPeer(Id_AF_INET));
+    } else {
+        if (connectDeadline_) {
+            // The time limit never reaches past the deadline.
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(*connectDeadline_ -
+                                                                           std::chrono::steady_clock::now());
+            if (timeout == -2 || left.count() < timeout)
+                timeout = static_cast<int32_t>(std::max<int64_t>(1, left.count()));
+        }
+        ConnectWithTimeout(timeout);
+    }
 
     // The SOCKS negotiation is not part of this client: rather than talk the
     // target protocol to a proxy, refuse.

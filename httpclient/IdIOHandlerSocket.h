@@ -4,8 +4,10 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -61,6 +63,15 @@ public:
     // The platform's result: bytes, 0 for an orderly close, -1 for a failure.
     virtual int ReceiveBytes(void* buffer, int length) = 0;
     virtual int SendBytes(const void* buffer, int length) = 0;
+
+    // A point in time that the next OpenClientConnection must not wait past
+    // (none: only its timeout bounds it).
+    void SetConnectDeadline(std::optional<std::chrono::steady_clock::time_point> deadline) {
+        connectDeadline_ = deadline;
+    }
+
+protected:
+    std::optional<std::chrono::steady_clock::time_point> connectDeadline_;
 };
 
 // Connects one socket handle on its own thread, for a connect with a time limit.

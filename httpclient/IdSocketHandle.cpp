@@ -51,6 +51,13 @@ int TIdSocketHandle::ConnectPeer(int /*family: always AF_INET*/) {
     return result;
 }
 
+void TIdSocketHandle::ConnectPeerBefore(std::chrono::steady_clock::time_point deadline) {
+    SharedStack->ConnectBefore(socketValue_, remoteIP_, remotePort_, deadline);
+    int family;
+    SharedStack->GetSockName(socketValue_, family, ip_, port_);
+    SharedStack->GetPeerName(socketValue_, family, remoteIP_, remotePort_);
+}
+
 int TIdSocketHandle::ReceiveFrom(void* buffer, int length, AnsiString& ip, int32_t& port) {
     return SharedStack->RecvFrom(socketValue_, buffer, length, 0, ip, port);
 }

@@ -1,6 +1,7 @@
 // TIdSocketHandle: one platform socket with its local and remote endpoints.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 
 #include "IdStack.h"
@@ -37,6 +38,10 @@ public:
     // Connects to RemoteIP:RemotePort and reads both endpoints back on
     // success. Returns the platform's result unchecked.
     virtual int ConnectPeer(int family);
+    // Connects as ConnectPeer does, but raises instead of returning: a
+    // failure as EIdSocketError, a connect not completed by the deadline as
+    // EIdConnectTimeout.
+    void ConnectPeerBefore(std::chrono::steady_clock::time_point deadline);
     // Datagram receive; reports the sender's endpoint.
     virtual int ReceiveFrom(void* buffer, int length, AnsiString& ip, int32_t& port);
     // Raises EIdConnClosedGracefully without an open socket; true exactly when

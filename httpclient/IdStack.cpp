@@ -128,6 +128,40 @@ bool TIdStack::CheckSocketResult(int result, std::initializer_list<int32_t> igno
 
 void TIdStack::RaiseSocketFailure(int32_t code) { throw EIdSocketError(SocketErrorText(code), code); }
 
+namespace {
+
+void SetNonBlocking(TIdStack& stack, TIdStackSocketHandle s, bool on) {
+    uint32_t argument = on ? 1 : 0;
+    stack.CheckSocketResult(stack.IOCtlSocket(s, Id_FIONBIO, argument));
+}
+
+}  // namespace
+
+void TIdStack::ConnectBefore(TIdStackSocketHandle s, const AnsiString& ip, int32_t port,
+                             std::chrono::steady_clock::time_point deadline) {
+    SetNonBlocking(*this, s, true);
+    // A connect that completes (or fails) at once reports so here; otherwise
+    // it is pending (10035 on Windows, 10036 elsewhere).
+    if (CheckSocketResult(Connect(s, ip, port), {Id_WSAEWOULDBLOCK, Id_WSAEINPROGRESS})) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const int64_t ms = std::max<int64_t>(0, std::min<int64_t>(left.count(), INT32_MAX));
+        // Completion makes the socket writable; failure puts it in the
+        // exception list (Windows) or makes it report an error (elsewhere).
+        TIdSocketList write{s}, except{s};
+        const int ready = Select(nullptr, &write, &except, static_cast<int32_t>(ms));
+        CheckSocketResult(ready);
+        if (ready == 0) throw EIdConnectTimeout();
+        int32_t pending = 0;
+        int length = sizeof pending;
+        CheckSocketResult(GetSockOpt(s, Id_SOL_SOCKET, Id_SO_ERROR, &pending, length));
+        if (pending != 0) {
+            lastSocketError = pending;
+            RaiseSocketFailure(pending);
+        }
+    }
+    SetNonBlocking(*this, s, false);
+}
+
 // ---- TIdStackWindows
 
 TIdStackWindows::TIdStackWindows() {
@@ -277,6 +311,10 @@ TIdStackSocketHandle TIdStackWindows::Socket(int family, int type, int protocol)
 }
 
 int TIdStackWindows::Shutdown(TIdStackSocketHandle s, int how) { return IdWinsock::shutdown(s, how); }
+
+int TIdStackWindows::IOCtlSocket(TIdStackSocketHandle s, uint32_t command, uint32_t& argument) {
+    return IdWinsock::ioctlsocket(s, command, argument);
+}
 
 int TIdStackWindows::WSGetLastError() { return IdWinsock::WSAGetLastError(); }
 

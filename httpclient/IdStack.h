@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <initializer_list>
 #include <mutex>
@@ -59,6 +60,7 @@ public:
     virtual int SetSockOpt(TIdStackSocketHandle s, int level, int option, const void* value, int length) = 0;
     virtual TIdStackSocketHandle Socket(int family, int type, int protocol) = 0;
     virtual int Shutdown(TIdStackSocketHandle s, int how) = 0;
+    virtual int IOCtlSocket(TIdStackSocketHandle s, uint32_t command, uint32_t& argument) = 0;
     // "Socket Error # %d\r\n%s" with the code and its text ("" outside the table).
     virtual AnsiString SocketErrorText(int32_t code);
     virtual int WSGetLastError() = 0;
@@ -81,6 +83,14 @@ public:
     // LastSocketError: true when it is one of `ignore`, else raises.
     bool CheckSocketResult(int result, std::initializer_list<int32_t> ignore = {});
     [[noreturn]] void RaiseSocketFailure(int32_t code);
+    // Connects s to ip:port, waiting no longer than the deadline: a
+    // non-blocking connect waited on with select, then the socket is blocking
+    // again. Returns as soon as the connect completes. A refused or failed
+    // connect raises EIdSocketError with the platform's code (10061 for a
+    // refusal) as soon as the platform reports it; a connect still pending at
+    // the deadline raises EIdConnectTimeout.
+    void ConnectBefore(TIdStackSocketHandle s, const AnsiString& ip, int32_t port,
+                       std::chrono::steady_clock::time_point deadline);
 };
 
 // The platform's stack over the Winsock-shaped layer; adds 11001 "Host not
@@ -119,6 +129,7 @@ public:
     int SetSockOpt(TIdStackSocketHandle s, int level, int option, const void* value, int length) override;
     TIdStackSocketHandle Socket(int family, int type, int protocol) override;
     int Shutdown(TIdStackSocketHandle s, int how) override;
+    int IOCtlSocket(TIdStackSocketHandle s, uint32_t command, uint32_t& argument) override;
     AnsiString SocketErrorText(int32_t code) override;
     int WSGetLastError() override;
     void GetPeerName(TIdStackSocketHandle s, int& family, AnsiString& ip, int32_t& port) override;

@@ -25,6 +25,7 @@ void TIdTCPClient::OpenConnection(int32_t timeout) {
     try {
         ioHandler_->PrepareBinding();
         ResetConnectionState();
+        ioHandler_->SetConnectDeadline(ReadDeadline());
         ioHandler_->OpenClientConnection(host_, port_, boundIP_, boundPort_, boundPortLow_, boundPortHigh_, timeout);
         if (Intercept()) Intercept()->Connect(this);
         ReportStatus(TIdStatus::hsConnected, {host_});

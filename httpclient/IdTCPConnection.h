@@ -69,6 +69,8 @@ public:
     // a time-out raises), even while ReadTimeout is 0.
     void SetReadDeadline(std::chrono::steady_clock::time_point deadline) { readDeadline_ = deadline; }
     void ClearReadDeadline() { readDeadline_.reset(); }
+    // The same deadline bounds the connect (TIdTCPClient::OpenConnection).
+    const std::optional<std::chrono::steady_clock::time_point>& ReadDeadline() const { return readDeadline_; }
 
     // Writing.
     void SendLine(const AnsiString& text);

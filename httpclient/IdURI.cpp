@@ -37,8 +37,10 @@ void TIdURI::ParseURI(const AnsiString& uri) {
     fragment_.clear();
 
     AnsiString s = uri_;
+    // The separator counts wherever it stands, the very start included: "://x/y"
+    // has an empty protocol, host "x" and path "/".
     const size_t scheme = s.find("://");
-    const bool hasProtocol = scheme != AnsiString::npos && scheme > 0;
+    const bool hasProtocol = scheme != AnsiString::npos;
     if (hasProtocol) {
         protocol_ = s.substr(0, scheme);
         s.erase(0, scheme + 3);

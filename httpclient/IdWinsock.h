@@ -22,12 +22,15 @@ constexpr int Id_SO_REUSEADDR = 0x0004;
 constexpr int Id_SO_LINGER = 0x0080;
 constexpr int Id_SO_SNDBUF = 0x1001;
 constexpr int Id_SO_RCVBUF = 0x1002;
+constexpr int Id_SO_ERROR = 0x1007;  // the pending error of a socket, as a Winsock code
+constexpr uint32_t Id_FIONBIO = 0x8004667E;  // ioctlsocket: non-blocking mode on (1) or off (0)
 constexpr int Id_SD_RECEIVE = 0;
 constexpr int Id_SD_SEND = 1;
 constexpr int Id_SD_BOTH = 2;
 
 constexpr int Id_WSAEBADF = 10009;
 constexpr int Id_WSAEWOULDBLOCK = 10035;
+constexpr int Id_WSAEINPROGRESS = 10036;
 constexpr int Id_WSAENOTSOCK = 10038;
 constexpr int Id_WSAEADDRINUSE = 10048;
 constexpr int Id_WSAECONNABORTED = 10053;
@@ -72,6 +75,8 @@ int send(TIdStackSocketHandle s, const void* buffer, int length, int flags);
 int recvfrom(TIdStackSocketHandle s, void* buffer, int length, int flags, TIdSockAddr& from);
 int sendto(TIdStackSocketHandle s, const void* buffer, int length, int flags, const TIdSockAddr& to);
 int shutdown(TIdStackSocketHandle s, int how);
+// Socket mode control; only Id_FIONBIO is used.
+int ioctlsocket(TIdStackSocketHandle s, uint32_t command, uint32_t& argument);
 int closesocket(TIdStackSocketHandle s);
 // Waits until sockets of the lists are ready; timeoutMs < 0 waits without
 // limit. Each given list is rewritten to its ready sockets. Returns the number

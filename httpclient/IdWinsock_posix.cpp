@@ -8,6 +8,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -103,6 +104,7 @@ int Option(int level, int option) {
     case Id_SO_LINGER: return SO_LINGER;
     case Id_SO_SNDBUF: return SO_SNDBUF;
     case Id_SO_RCVBUF: return SO_RCVBUF;
+    case Id_SO_ERROR: return SO_ERROR;
     default: return option;
     }
 }
@@ -179,6 +181,9 @@ int getsockopt(TIdStackSocketHandle s, int level, int option, void* value, int& 
     socklen_t l = static_cast<socklen_t>(length);
     if (::getsockopt(Fd(s), Level(level), Option(level, option), value, &l) < 0) return Fail();
     length = static_cast<int>(l);
+    // The pending error is an errno value here: report it in Winsock's numbering.
+    if (level == Id_SOL_SOCKET && option == Id_SO_ERROR && length == static_cast<int>(sizeof(int)))
+        *static_cast<int*>(value) = WinsockCode(*static_cast<int*>(value));
     return 0;
 }
 
@@ -219,6 +224,15 @@ int shutdown(TIdStackSocketHandle s, int how) {
 }
 
 int closesocket(TIdStackSocketHandle s) { return Check(::close(Fd(s))); }
+
+int ioctlsocket(TIdStackSocketHandle s, uint32_t command, uint32_t& argument) {
+    if (command != Id_FIONBIO) {
+        lastError = 10045;  // the one command this layer knows
+        return Id_SOCKET_ERROR;
+    }
+    int on = argument != 0 ? 1 : 0;
+    return Check(::ioctl(Fd(s), FIONBIO, &on));
+}
 
 int select(std::vector<TIdStackSocketHandle>* read, std::vector<TIdStackSocketHandle>* write,
            std::vector<TIdStackSocketHandle>* except, int32_t seconds, int32_t microseconds, bool infinite) {

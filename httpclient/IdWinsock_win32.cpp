@@ -88,6 +88,7 @@ ID_SOCKET_FUNCTION(recvfrom)
 ID_SOCKET_FUNCTION(sendto)
 ID_SOCKET_FUNCTION(shutdown)
 ID_SOCKET_FUNCTION(closesocket)
+ID_SOCKET_FUNCTION(ioctlsocket)
 ID_SOCKET_FUNCTION(select)
 ID_SOCKET_FUNCTION(gethostbyname)
 ID_SOCKET_FUNCTION(gethostbyaddr)
@@ -236,6 +237,13 @@ int sendto(TIdStackSocketHandle s, const void* buffer, int length, int flags, co
 int shutdown(TIdStackSocketHandle s, int how) { return CALL(shutdown)(S(s), how); }
 
 int closesocket(TIdStackSocketHandle s) { return CALL(closesocket)(S(s)); }
+
+int ioctlsocket(TIdStackSocketHandle s, uint32_t command, uint32_t& argument) {
+    u_long value = argument;
+    const int r = CALL(ioctlsocket)(S(s), static_cast<long>(command), &value);
+    argument = static_cast<uint32_t>(value);
+    return r;
+}
 
 int select(std::vector<TIdStackSocketHandle>* read, std::vector<TIdStackSocketHandle>* write,
            std::vector<TIdStackSocketHandle>* except, int32_t seconds, int32_t microseconds, bool infinite) {

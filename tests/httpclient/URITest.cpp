@@ -59,6 +59,9 @@ INSTANTIATE_TEST_SUITE_P(
         SplitCase{"http:\\\\h\\a\\b.txt", "http", "", "", "h", "", "/a/", "b.txt", "", ""},
         SplitCase{"/a/b?x#y", "", "", "", "", "", "/a/", "b", "?x", "y"},
         SplitCase{"doc.html", "", "", "", "", "", "", "doc.html", "", ""},
+        // The separator at the very start still splits: empty protocol, host x.
+        SplitCase{"://x/y", "", "", "", "x", "", "/", "y", "", ""},
+        SplitCase{"://x/", "", "", "", "x", "", "/", "", "", ""},
         SplitCase{"", "", "", "", "", "", "", "", "", ""}));
 
 TEST(URIBuild, ComposesWithTheRequestedOptionalParts) {

@@ -82,12 +82,23 @@ TEST(HttpGet, ReportsTheFirstFailureAndStops) {
     };
     ScriptedServer notFound({AnswerOnce("HTTP/1.1 404 Not Found\r\nContent-Length: 7\r\n\r\nno\r\npe!")});
     ScriptedServer silent({{ReadHead(), Silent(3000)}});
+    // A body that trickles in a byte every 100 ms never trips a read
+    // time-out of 300 ms; only the whole-fetch bound ends it.
+    Script trickle = {ReadHead(), Send("HTTP/1.1 200 OK\r\n\r\n")};
+    for (int i = 0; i < 30; ++i) {
+        trickle.push_back(Send("x"));
+        trickle.push_back(Pause(100));
+    }
+    ScriptedServer trickling({trickle, trickle}, {0, 5000, false});
     const Case cases[] = {
         {"protocol error", {UrlOf(notFound)}, 1, "",
          "EIdHTTPProtocolException: HTTP/1.1 404 Not Found\nReplyCode: 404\nno\r\npe!"},
         {"refused, after one body", {UrlOf(refusedAfter), closedUrl, UrlOf(refusedAfter)}, 2, "first",
          "EIdSocketError: Socket Error # 10061\\r\\nConnection refused.\n"},
         {"read time-out", {"-t", "300", UrlOf(silent)}, 2, "", "EIdReadTimeout: Read Timeout\n"},
+        {"trickling body, -m", {"-t", "300", "-m", "600", UrlOf(trickling)}, 2, "", "EIdReadTimeout: Read Timeout\n"},
+        {"trickling body, --max-time", {"--max-time", "600", UrlOf(trickling)}, 2, "",
+         "EIdReadTimeout: Read Timeout\n"},
         {"line break in the URL", {closedUrl + "\r\nX: y"}, 2, "", "EIdException: Invalid character in URL\n"},
     };
     for (const Case& c : cases) {
@@ -128,11 +139,13 @@ TEST(HttpGet, ABodyShortOfItsLengthIsWrittenAndReported) {
 TEST(HttpGet, HelpAndUsage) {
     const ProgramRun help = HttpGet({"--help"});
     EXPECT_EQ(help.status, 0);
-    for (const char* word : {"Usage: httpget", "-o FILE", "-t MS", "-0", "-H", "-L", "-n N", "ReplyCode", "bytes remaining", "18"})
+    for (const char* word : {"Usage: httpget", "-o FILE", "-t MS", "-m, --max-time MS", "-0", "-H", "-L", "-n N",
+                             "ReplyCode", "bytes remaining", "18"})
         EXPECT_NE(help.out.find(word), std::string::npos) << word;
     EXPECT_EQ(HttpGet({}).status, 2);
     EXPECT_EQ(HttpGet({"-n", "0", "http://127.0.0.1/"}).status, 2);
     EXPECT_EQ(HttpGet({"-q", "http://127.0.0.1/"}).status, 2);
+    EXPECT_EQ(HttpGet({"-m", "soon", "http://127.0.0.1/"}).status, 2);
 }
 
 }  // namespace

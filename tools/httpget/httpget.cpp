@@ -20,7 +20,11 @@ const char kUsage[] =
     "\n"
     "Options:\n"
     "  -o FILE          write the bodies to FILE instead of standard output\n"
-    "  -t MS            read time-out in milliseconds (0, the default: no limit)\n"
+    "  -t MS            read time-out in milliseconds (0, the default: no limit);\n"
+    "                   it bounds each single wait for data, so a server that\n"
+    "                   trickles a byte now and then can hold a fetch for ever\n"
+    "  -m, --max-time MS  bound on each whole fetch, connect included (0, the\n"
+    "                   default: none); a fetch that reaches it fails\n"
     "  -0               send HTTP/1.0 requests instead of HTTP/1.1\n"
     "  -H \"Name: value\" add a request header line (may be repeated)\n"
     "  -L               follow redirects\n"
@@ -43,6 +47,7 @@ constexpr int kShortBody = 18;
 struct Options {
     std::string output;
     int32_t readTimeout = 0;
+    int32_t maxTime = 0;
     bool http10 = false;
     std::vector<std::string> headers;
     bool followRedirects = false;
@@ -77,6 +82,9 @@ int ParseOptions(int argc, char** argv, Options& o) {
         } else if (arg == "-t") {
             const char* v = value();
             if (!v || !ParseNumber(v, o.readTimeout)) return UsageError("-t needs a number of milliseconds");
+        } else if (arg == "-m" || arg == "--max-time") {
+            const char* v = value();
+            if (!v || !ParseNumber(v, o.maxTime)) return UsageError(arg + " needs a number of milliseconds");
         } else if (arg == "-0") {
             o.http10 = true;
         } else if (arg == "-H") {
@@ -186,6 +194,7 @@ int Run(const Options& o) {
     try {
         TIdHTTP http(nullptr);
         http.SetReadTimeout(o.readTimeout);
+        http.SetFetchTimeout(o.maxTime);
         if (o.http10) http.SetProtocolVersion(TIdHTTPProtocolVersion::pv1_0);
         http.SetHandleRedirects(o.followRedirects);
         for (const std::string& line : o.headers) http.Request()->CustomHeaders().Add(line);

@@ -5,6 +5,7 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ libgtest-dev
+          clang-14 libclang-rt-14-dev
           g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix
           wine wine32:i386 wine64
           xvfb xdotool x11-utils imagemagick liblnk-utils icoutils)

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds every preset and runs every test this machine can run (what CI runs):
-# - the native suites of each native preset (g++, and with ASan/UBSan);
+# - the native suites of each native preset (g++, with ASan/UBSan, and the
+#   clang-14 fuzz targets replaying their seed corpora);
 # - under Wine, the Windows suites (client suites, the window and end-to-end
 #   scenarios of both launchers) of the flavour that runs here, as
 #   scripts/wine.sh decides and says: the i686 product (win32) where 32-bit
@@ -16,7 +17,7 @@ scripts/deps.sh || exit 1
 source scripts/wine.sh
 
 # Built and tested in full on every machine.
-native_presets=(native asan)
+native_presets=(native asan fuzz)
 # Built on every machine; what of them is run depends on the machine.
 windows_presets=(win32 win64)
 

@@ -40,14 +40,15 @@ TEST(CookieManager, KeepsOnePerHostAndNameAndRefusesControlCharacters) {
 
 TEST(CookieManager, StoresManyDistinctCookiesInLinearTime) {
     // 100,000 distinct names, then each replaced once: comparing each new
-    // cookie with every stored one took minutes at this size.
+    // cookie with every stored one takes minutes at this size, linear work a
+    // few seconds at most (under the sanitizers, on a loaded machine).
     TIdCookieManager manager(nullptr);
     const auto start = std::chrono::steady_clock::now();
     for (int round = 0; round < 2; ++round)
         for (int i = 0; i < 100000; ++i)
             manager.AddCookie(Cookie("c" + std::to_string(i) + "=" + std::to_string(round)), "h");
     const AnsiString list = manager.GenerateCookieList(TIdURI("http://h/"));
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
     EXPECT_EQ(manager.CookieCount(), 100000);
     EXPECT_EQ(list.substr(0, 14), "c0=1; c1=1; c2");
 }

@@ -224,6 +224,9 @@ int main(int argc, char** argv) {
                 }
                 if (!expected) ++failures[static_cast<size_t>(kind)];
                 if (n % every == 0) {
+                    // A refused probe first: the shared client then holds no
+                    // connection, and the servers close theirs.
+                    if (!clientPerProbe && !Probe(*shared, servers, Kind::refused)) ++failures[0];
                     servers.Quiesce();
                     last = CurrentProcessUsage();
                     if (n == every) first = last;

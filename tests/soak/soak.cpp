@@ -149,8 +149,8 @@ struct Servers {
     }
 };
 
-// Whether one probe ended as its kind should.
-bool Probe(TIdHTTP& http, const Servers& servers, Kind kind) {
+// Whether one probe ended as its kind should; `seen` gets what it ended with.
+bool Probe(TIdHTTP& http, const Servers& servers, Kind kind, std::string& seen) {
     // The stall is ended by the fetch bound; the others never come near it.
     http.SetFetchTimeout(kind == Kind::slowHeader ? 50 : 5000);
     std::string outcome;
@@ -166,7 +166,9 @@ bool Probe(TIdHTTP& http, const Servers& servers, Kind kind) {
         code = e.SocketCode();
     } catch (const Exception& e) {
         outcome = e.ClassName();
+        seen = e.Message();
     }
+    seen = outcome + " " + std::to_string(code) + " " + seen;
     switch (kind) {
         case Kind::refused: return outcome == "EIdSocketError" && code == 10061;
         case Kind::answer:
@@ -211,22 +213,27 @@ int main(int argc, char** argv) {
             const char* mode = clientPerProbe ? "new client per probe" : "one client";
             auto shared = std::make_unique<TIdHTTP>(nullptr);
             long failures[7] = {};
+            std::string firstSeen[7];
+            std::string seen;
+            const auto tally = [&](Kind kind, bool expected) {
+                const size_t k = static_cast<size_t>(kind);
+                if (expected) return;
+                if (failures[k]++ == 0) firstSeen[k] = seen;
+            };
             ProcessUsage first{};
             ProcessUsage last{};
             for (long n = 1; n <= probes; ++n) {
                 const Kind kind = kKinds[(n - 1) % 7];
-                bool expected;
                 if (clientPerProbe) {
                     TIdHTTP http(nullptr);
-                    expected = Probe(http, servers, kind);
+                    tally(kind, Probe(http, servers, kind, seen));
                 } else {
-                    expected = Probe(*shared, servers, kind);
+                    tally(kind, Probe(*shared, servers, kind, seen));
                 }
-                if (!expected) ++failures[static_cast<size_t>(kind)];
                 if (n % every == 0) {
                     // A refused probe first: the shared client then holds no
                     // connection, and the servers close theirs.
-                    if (!clientPerProbe && !Probe(*shared, servers, Kind::refused)) ++failures[0];
+                    if (!clientPerProbe) tally(Kind::refused, Probe(*shared, servers, Kind::refused, seen));
                     servers.Quiesce();
                     last = CurrentProcessUsage();
                     if (n == every) first = last;
@@ -238,7 +245,8 @@ int main(int argc, char** argv) {
             shared.reset();
             for (size_t k = 0; k < 7; ++k) {
                 if (failures[k] == 0) continue;
-                std::printf("%s: %ld %s probes ended otherwise than expected\n", mode, failures[k], kKindNames[k]);
+                std::printf("%s: %ld %s probes ended otherwise than expected, first with: %s\n", mode, failures[k],
+                            kKindNames[k], firstSeen[k].c_str());
                 ok = false;
             }
             if (last.descriptors != first.descriptors) {

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "IdHTTP.h"
+#include "IdSocketHandle.h"
 #include "ProcessUsage.h"
 #include "ScriptedServer.h"
 #include "ScriptedServerSocket.h"
@@ -128,9 +129,18 @@ private:
 };
 
 struct Servers {
-    uint16_t refusedPort = FreeLoopbackPort();
+    // The refused port stays bound (not listening) for the whole run: a port
+    // merely released could be handed out again as the client's own local
+    // port, and a connect to it would then reach the client itself.
+    TIdTCPClient stackMember{nullptr};
+    TIdSocketHandle refusedHolder;
+    uint16_t refusedPort = 0;
     std::vector<std::unique_ptr<KindServer>> byKind;
     Servers() {
+        refusedHolder.OpenSocket(Id_SOCK_STREAM, 0);
+        refusedHolder.SetIP("127.0.0.1");
+        refusedHolder.BindLocal();
+        refusedPort = static_cast<uint16_t>(refusedHolder.Port());
         for (Kind k : kKinds) byKind.push_back(k == Kind::refused ? nullptr : std::make_unique<KindServer>(k));
     }
     // Waits (at most 2 s) until every server has closed its connection, so

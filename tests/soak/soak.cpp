@@ -165,6 +165,7 @@ bool Probe(TIdHTTP& http, const Servers& servers, Kind kind, std::string& seen) 
     http.SetFetchTimeout(kind == Kind::slowHeader ? 50 : 5000);
     std::string outcome;
     int32_t code = 0;
+    seen.clear();
     try {
         const AnsiString body = http.GetDocument(servers.Url(kind));
         outcome = body == "hello" ? "returned" : "wrong body";

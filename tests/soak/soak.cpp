@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,7 +21,7 @@
 #include "IdSocketHandle.h"
 #include "ProcessUsage.h"
 #include "ScriptedServer.h"
-#include "ScriptedServerSocket.h"
+#include "Loopback.h"
 
 namespace {
 
@@ -43,13 +44,16 @@ const char* const kKindNames[] = {"refused", "answer", "close", "reset", "error 
 class KindServer {
 public:
     explicit KindServer(Kind kind) : kind_(kind) {
-        listener_ = scripted_socket::ListenLoopback(0, port_);
+        listener_ = loopback::Listen(0);
+        if (listener_ == loopback::kNoSocket)
+            throw std::runtime_error("cannot listen: " + loopback::ErrorText(loopback::LastError()));
+        port_ = loopback::LocalPort(listener_);
         thread_ = std::thread([this] { Run(); });
     }
     ~KindServer() {
         stop_ = true;
         thread_.join();
-        scripted_socket::Close(listener_);
+        loopback::Close(listener_);
     }
     KindServer(const KindServer&) = delete;
     KindServer& operator=(const KindServer&) = delete;
@@ -60,8 +64,8 @@ public:
 private:
     void Run() {
         while (!stop_) {
-            if (!scripted_socket::WaitReadable(listener_, 20)) continue;
-            const intptr_t s = scripted_socket::Accept(listener_);
+            if (!loopback::WaitReadable(listener_, 20)) continue;
+            const loopback::Socket s = loopback::Accept(listener_);
             if (s == -1) continue;
             busy_ = true;
             Serve(s);
@@ -78,20 +82,11 @@ private:
                 pending.erase(0, end + 4);
                 return true;
             }
-            if (!scripted_socket::WaitReadable(s, 2000)) return false;
+            if (!loopback::WaitReadable(s, 2000)) return false;
             char buffer[4096];
-            const int n = scripted_socket::Recv(s, buffer, sizeof buffer);
+            const int n = loopback::Recv(s, buffer, sizeof buffer);
             if (n <= 0) return false;
             pending.append(buffer, static_cast<size_t>(n));
-        }
-    }
-
-    static void SendAll(intptr_t s, const std::string& bytes) {
-        size_t sent = 0;
-        while (sent < bytes.size()) {
-            const int n = scripted_socket::Send(s, bytes.data() + sent, static_cast<int>(bytes.size() - sent));
-            if (n <= 0) return;
-            sent += static_cast<size_t>(n);
         }
     }
 
@@ -100,28 +95,29 @@ private:
         // Answering kinds keep the connection for the client's next request.
         while (!stop_ && ReadHead(s, pending)) {
             if (kind_ == Kind::answer) {
-                SendAll(s, "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello");
+                loopback::SendAll(s, "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello");
             } else if (kind_ == Kind::errorStatus) {
-                SendAll(s, "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 4\r\n\r\noops");
+                loopback::SendAll(s, "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 4\r\n\r\noops");
             } else if (kind_ == Kind::chunked) {
-                SendAll(s, "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nhel\r\n2\r\nlo\r\n0\r\n\r\n");
+                loopback::SendAll(s, "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nhel\r\n2\r\nlo\r\n0\r\n\r\n");
             } else if (kind_ == Kind::reset) {
-                scripted_socket::SetLingerZero(s);
+                loopback::Reset(s);
+                s = loopback::kNoSocket;
                 break;
             } else if (kind_ == Kind::slowHeader) {
                 // A head that stops halfway; the client's bound ends the fetch.
-                SendAll(s, "HTTP/1.1 200 OK\r\nServer: sl");
-                scripted_socket::WaitReadable(s, 2000);
+                loopback::SendAll(s, "HTTP/1.1 200 OK\r\nServer: sl");
+                loopback::WaitReadable(s, 2000);
                 break;
             } else {
                 break;  // close before answering
             }
         }
-        scripted_socket::Close(s);
+        if (s != loopback::kNoSocket) loopback::Close(s);
     }
 
     Kind kind_;
-    intptr_t listener_ = -1;
+    loopback::Socket listener_ = loopback::kNoSocket;
     uint16_t port_ = 0;
     std::atomic<bool> stop_{false};
     std::atomic<bool> busy_{false};

@@ -8,7 +8,7 @@ packages=(cmake ninja-build g++ libgtest-dev
           clang-14 libclang-rt-14-dev
           g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix
           wine wine32:i386 wine64
-          xvfb xdotool x11-utils imagemagick liblnk-utils icoutils)
+          xvfb xdotool x11-utils imagemagick liblnk-utils icoutils libxml2-utils)
 
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 

@@ -38,7 +38,7 @@ check_image() {
   local debug
   debug=$(grep -E '^(\.z?debug|/[0-9])' <<<"$sections" | tr '\n' ' ')
   [ -z "$debug" ] || fail "debugging sections: $debug"
-  grep -q 'Entry 6 00000000 00000000 Debug Directory' <<<"$("$objdump" -p "$exe")" ||
+  grep -Eq '^Entry 6 0+ 0+ Debug Directory' <<<"$("$objdump" -p "$exe")" ||
     fail "debug directory present"
 }
 

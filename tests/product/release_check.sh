@@ -9,8 +9,13 @@
 #   common-controls dependency.
 # Prints what it found; exit status 1 at the first program that fails.
 set -uo pipefail
+[ $# -ge 3 ] || { echo "usage: $0 OBJDUMP stripped|unstripped LAUNCHER... [-- PROGRAM...]" >&2; exit 2; }
 objdump=$1 mode=$2
 shift 2
+for tool in wrestool:icoutils xmllint:libxml2-utils; do
+  command -v "${tool%%:*}" >/dev/null ||
+    { echo "${tool%%:*} (package ${tool#*:}) is not installed" >&2; exit 2; }
+done
 
 supported_os="{1f676c76-80e1-4239-95bb-83d0f6d0da78}
 {35138b9a-5d96-4fbd-8e2d-a2440225f93a}

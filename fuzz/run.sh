@@ -3,7 +3,7 @@
 # its own under nice. Usage (from the repository root):
 #   fuzz/run.sh [SECONDS] [TARGET...]     default: 600 seconds, every target
 # Builds the `fuzz` preset first. The working corpora grow under
-# build/fuzz/work/<target> (seeded from fuzz/corpus/<target>); logs and any
+# build/fuzz/corpora/<target> (seeded from fuzz/corpus/<target>); logs and any
 # finding go to build/fuzz/logs and build/fuzz/findings. Exits 1 when a
 # target found a crash, leak or time-out.
 set -eu
@@ -18,9 +18,9 @@ mkdir -p build/fuzz/logs build/fuzz/findings
 
 pids=""
 for t in $targets; do
-  mkdir -p "build/fuzz/work/$t"
-  cp -n "fuzz/corpus/$t"/* "build/fuzz/work/$t/" 2>/dev/null || true
-  nice -n 10 "build/fuzz/fuzz/$t" "build/fuzz/work/$t" \
+  mkdir -p "build/fuzz/corpora/$t"
+  cp -n "fuzz/corpus/$t"/* "build/fuzz/corpora/$t/" 2>/dev/null || true
+  nice -n 10 "build/fuzz/fuzz/$t" "build/fuzz/corpora/$t" \
     -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 -print_final_stats=1 \
     -artifact_prefix="build/fuzz/findings/$t-" >"build/fuzz/logs/$t.log" 2>&1 &
   pids="$pids $!"

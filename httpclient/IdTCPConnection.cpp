@@ -171,17 +171,20 @@ int32_t TIdTCPConnection::Receive(uint8_t* dest, int32_t room, int32_t held, boo
             }
         }
         if (n > 0) {
+            // An intercept may change the bytes and their number.
+            std::vector<uint8_t> intercepted;
+            uint8_t* got = into;
             if (!dest && intercept_) {
-                std::vector<uint8_t> bytes(into, into + n);
-                intercept_->Receive(bytes);
-                n = static_cast<int32_t>(bytes.size());
-                if (asciiFilter_)
-                    for (uint8_t& byte : bytes) byte &= 0x7F;
-                inputBuffer_.Append(bytes.data(), n);
-            } else {
-                if (asciiFilter_)
-                    for (int32_t i = 0; i < n; ++i) into[i] &= 0x7F;
-                if (!dest) inputBuffer_.Commit(n);
+                intercepted.assign(into, into + n);
+                intercept_->Receive(intercepted);
+                n = static_cast<int32_t>(intercepted.size());
+                got = intercepted.data();
+            }
+            if (asciiFilter_)
+                for (int32_t i = 0; i < n; ++i) got[i] &= 0x7F;
+            if (!dest) {
+                if (intercept_) inputBuffer_.Append(got, n);
+                else inputBuffer_.Commit(n);
             }
         }
         CheckConnectionClosed(raiseIfDisconnected, false);

@@ -62,9 +62,12 @@ int32_t StrToIntDef(const AnsiString& text, int32_t defaultValue) {
 
 AnsiString IntToStr(int64_t value) { return std::to_string(value); }
 
+// The one case mapping of the library: ASCII letters only, as the ANSI
+// comparisons of protocol texts need.
+static char UpperChar(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
 AnsiString UpperCase(AnsiString text) {
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    for (char& c : text) c = UpperChar(c);
     return text;
 }
 
@@ -75,9 +78,8 @@ bool SameText(const AnsiString& a, const AnsiString& b) {
 }
 
 bool SameTextPrefix(const char* a, const char* b, size_t count) {
-    auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
     for (size_t i = 0; i < count; ++i)
-        if (upper(a[i]) != upper(b[i])) return false;
+        if (UpperChar(a[i]) != UpperChar(b[i])) return false;
     return true;
 }
 

@@ -28,15 +28,8 @@ case "$arch" in
 esac
 command -v wrestool >/dev/null || { echo "wrestool (package icoutils) is not installed" >&2; exit 2; }
 
-failures=0
-expect() {  # expect WHAT ACTUAL EXPECTED
-  if [ "$2" = "$3" ]; then
-    echo "  ok    $1: $2"
-  else
-    echo "  FAIL  $1: got '$2', expected '$3'"
-    failures=$((failures + 1))
-  fi
-}
+# shellcheck source=../../testkit/shell/expect.sh
+source "$(dirname "$0")/../../testkit/shell/expect.sh"
 
 # bytes FILE OFFSET COUNT: the bytes as lower-case hex, file order.
 bytes() { od -An -tx1 -v -j "$2" -N "$3" "$1" | tr -d ' \n'; }
@@ -109,9 +102,4 @@ for exe in "$@"; do
   expect "ProductVersion" "$(version_text "$resource" ProductVersion)" "$PRODUCT_VERSION_TEXT"
 done
 
-if [ "$failures" -eq 0 ]; then
-  echo "PASSED"
-else
-  echo "FAILED ($failures failed checks)"
-  exit 1
-fi
+expect_verdict

@@ -23,15 +23,8 @@ chmod +x "$tmp/elf32"
 printf '#!/bin/sh\nexit 1\n' >"$tmp/fails"
 chmod +x "$tmp/fails"
 
-failures=0
-check() {  # check WHAT ACTUAL EXPECTED
-  if [ "$2" = "$3" ]; then
-    echo "ok   $1"
-  else
-    echo "FAIL $1: got '$2', expected '$3'"
-    failures=$((failures + 1))
-  fi
-}
+# shellcheck source=../../testkit/shell/expect.sh
+source "$(dirname "$0")/../../testkit/shell/expect.sh"
 
 # wine.sh with the stand-ins and a clean environment.
 choose() {  # choose W32 W64 FORCE ARGS...
@@ -44,7 +37,7 @@ choose() {  # choose W32 W64 FORCE ARGS...
 
 # 32-bit loader | 64-bit loader | KESTRIN_WINE64 | expected start of "which" (or the error)
 while IFS='|' read -r w32 w64 force want; do
-  check "32-bit loader $w32, 64-bit loader $w64, KESTRIN_WINE64='$force'" \
+  expect "32-bit loader $w32, 64-bit loader $w64, KESTRIN_WINE64='$force'" \
     "$(choose "$w32" "$w64" "$force" which | cut -c1-${#want})" "$want"
 done <<EOF
 ok32|ok64||Windows programs: the i686 product (win32) under $tmp/ok32: this machine executes 32-bit programs
@@ -54,7 +47,7 @@ elf32|ok64||Windows programs: the x86_64 flavour (win64) under $tmp/ok64: this m
 missing|ok64||Windows programs: the x86_64 flavour (win64) under $tmp/ok64: there is no 32-bit Wine loader
 elf32|fails||wine: this machine cannot execute 32-bit programs ($tmp/elf32: Exec format error), and the 64-bit Wine loader $tmp/fails does not run (package wine64)
 EOF
-check "no loader runs: exit code" "$(choose elf32 fails "" which >/dev/null; echo $?)" 2
+expect "no loader runs: exit code" "$(choose elf32 fails "" which >/dev/null; echo $?)" 2
 
 # Every command goes to the chosen loader; only the 64-bit path names the
 # loader and server for the processes Wine starts; "run" adds the rest of
@@ -64,7 +57,7 @@ while IFS='|' read -r w32 command want; do
   rm -f "$tmp/calls"
   # shellcheck disable=SC2086
   choose "$w32" ok64 "" $command >/dev/null
-  check "'wine.sh $command' with 32-bit loader $w32" "$(grep -v '^ok.. --version ' "$tmp/calls")" "$want"
+  expect "'wine.sh $command' with 32-bit loader $w32" "$(grep -v '^ok.. --version ' "$tmp/calls")" "$want"
 done <<EOF
 ok32|run prog.exe a b|ok32 prog.exe a b | WINELOADER= WINESERVER= WINEDEBUG=-all
 elf32|run prog.exe a b|ok64 prog.exe a b | $w64 WINEDEBUG=-all
@@ -78,8 +71,8 @@ EOF
 { printf 'MZ'; head -c 58 /dev/zero; printf '\100\000\000\000PE\000\000\114\001'; } >"$tmp/i686.exe"
 rm -f "$tmp/calls"
 out=$(choose elf32 ok64 "" run "$tmp/i686.exe")
-check "i686 program on the 64-bit path: exit code" "$?" 2
-check "i686 program on the 64-bit path: message" "${out%%:*}" "wine"
-check "i686 program on the 64-bit path: loader not called" "$(grep -vc '^ok.. --version ' "$tmp/calls")" 0
+expect "i686 program on the 64-bit path: exit code" "$?" 2
+expect "i686 program on the 64-bit path: message" "${out%%:*}" "wine"
+expect "i686 program on the 64-bit path: loader not called" "$(grep -vc '^ok.. --version ' "$tmp/calls")" 0
 
-[ "$failures" -eq 0 ] && echo "PASSED" || { echo "FAILED ($failures)"; exit 1; }
+expect_verdict

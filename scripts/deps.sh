@@ -2,15 +2,31 @@
 # Installs what the build, the tests and the demo run need on Debian, once.
 # Fast when everything is already there. Where a package cannot be had, says
 # which and fails, before anything is built.
+#
+# No pipeline here ends in a reader that may stop early (grep -q, head): under
+# pipefail the writer would die of SIGPIPE and a found match would read as a
+# failure. Answers are captured first and matched with here-strings.
 set -euo pipefail
 
 packages=(cmake ninja-build g++ libgtest-dev
-          clang-14 libclang-rt-14-dev
+          clang-14 libclang-rt-14-dev clang-format-14 libhttp-parser-dev
           g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix
           wine wine32:i386 wine64
-          xvfb xdotool x11-utils imagemagick liblnk-utils icoutils libxml2-utils)
+          xvfb xdotool x11-utils openbox imagemagick liblnk-utils icoutils libxml2-utils)
 
-installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
+installed() {
+  local status
+  status=$(dpkg-query -W -f='${Status}' "$1" 2>/dev/null) || return 1
+  [ "$status" = "install ok installed" ]
+}
+
+# has_candidate PACKAGE: whether apt can install PACKAGE ("Candidate: (none)"
+# or no answer at all means it cannot).
+has_candidate() {
+  local policy
+  policy=$(apt-cache policy "$1" 2>/dev/null) || return 1
+  grep 'Candidate: [^(]' >/dev/null <<<"$policy"
+}
 
 missing=()
 for p in "${packages[@]}"; do
@@ -30,7 +46,8 @@ if [ "$(id -u)" -ne 0 ]; then
   sudo="sudo"
 fi
 export DEBIAN_FRONTEND=noninteractive
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+foreign=$(dpkg --print-foreign-architectures)
+if ! grep -x i386 >/dev/null <<<"$foreign"; then
   $sudo dpkg --add-architecture i386 || fail "cannot add the i386 architecture (needed for wine32:i386)"
 fi
 $sudo apt-get update -qq || echo "deps.sh: apt-get update failed; trying with the package lists there are" >&2
@@ -38,7 +55,7 @@ $sudo apt-get update -qq || echo "deps.sh: apt-get update failed; trying with th
 # The packages apt has no candidate for, named before anything is tried.
 unavailable=()
 for p in "${missing[@]}"; do
-  apt-cache policy "$p" 2>/dev/null | grep -q 'Candidate: [^(]' || unavailable+=("$p")
+  has_candidate "$p" || unavailable+=("$p")
 done
 [ ${#unavailable[@]} -eq 0 ] ||
   fail "cannot be had from the configured apt sources: ${unavailable[*]}"

@@ -36,7 +36,7 @@ for program in $programs; do
   if cmp -s "$a" "$b"; then
     echo "identical  $(sha256sum "$a" | cut -c1-64)  $(basename "$program")"
   else
-    echo "DIFFERENT  $(basename "$program"): $(cmp "$a" "$b" | head -1)"
+    echo "DIFFERENT  $(basename "$program"): $(cmp "$a" "$b" | sed -n 1p)"
     status=1
   fi
 done

@@ -73,7 +73,7 @@ run() {
   T0=$LAUNCH_T0
   say "$T0" "started"
   local xwin t_win=""
-  if xwin=$(e2e_wait_x_windows 1 20 | head -1) && [ -n "$xwin" ]; then
+  if xwin=$(e2e_wait_x_windows 1 20 | sed -n 1p) && [ -n "$xwin" ]; then
     t_win=$(e2e_now_ms)
     local geo caption
     geo=$(xdotool getwindowgeometry "$xwin" 2>/dev/null | sed -n 's/.*Geometry: //p')
@@ -82,8 +82,8 @@ run() {
     if [ -n "$E2E_WINPROBE_EXE" ]; then
       local info label topmost
       info=$(e2e_probe_windows | grep -A3 '^window .* client=')
-      label=$(printf '%s\n' "$info" | sed -n 's/^  child class="Static" text="\([^"]*\)".*/\1/p' | head -1)
-      topmost=$(printf '%s\n' "$info" | sed -n 's/^window .* topmost=\([01]\).*/\1/p' | head -1)
+      label=$(printf '%s\n' "$info" | sed -n 's/^  child class="Static" text="\([^"]*\)".*/\1/p' | sed -n 1p)
+      topmost=$(printf '%s\n' "$info" | sed -n 's/^window .* topmost=\([01]\).*/\1/p' | sed -n 1p)
       if [ -z "$info" ]; then
         # Reading it from Windows takes a Wine start; a quick answer ends
         # the launcher first.
@@ -91,7 +91,7 @@ run() {
       else
         printf '            label "%s", %s, at %s\n' "$label" \
           "$([ "$topmost" = 1 ] && echo "always on top" || echo "NOT on top")" \
-          "$(printf '%s\n' "$info" | sed -n 's/^window .* frame=\([0-9-]*,[0-9-]*\),.*/\1/p' | head -1)"
+          "$(printf '%s\n' "$info" | sed -n 's/^window .* frame=\([0-9-]*,[0-9-]*\),.*/\1/p' | sed -n 1p)"
       fi
     fi
     if [ "$name" = kestrin_install ]; then
@@ -148,7 +148,7 @@ run() {
   fi
 
   local url
-  url=$(tail -n +"$((url_from + 1))" "$E2E_URL_LOG" 2>/dev/null | head -1)
+  url=$(tail -n +"$((url_from + 1))" "$E2E_URL_LOG" 2>/dev/null | sed -n 1p)
   if [ -n "$url" ]; then
     say "${url%% *}" "page handed to the browser: ${url#* }"
   else

@@ -12,7 +12,8 @@
 # what would be built and run here.
 set -uo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh || exit 1
+# A dry run installs nothing.
+[ -n "${KESTRIN_DRY_RUN:-}" ] || scripts/deps.sh || exit 1
 # shellcheck source=wine.sh
 source scripts/wine.sh
 

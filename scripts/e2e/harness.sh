@@ -296,22 +296,50 @@ e2e_unfreeze_desktop() {
 }
 
 # The shell-link class taken out of the prefix's registry, and put back from
-# the saved copy (also by e2e_init and e2e_cleanup, should a run have died
-# in between).
+# the saved copies (also by e2e_init and e2e_cleanup, should a run have died
+# in between). A 64-bit prefix on a machine that runs 32-bit programs holds
+# the class twice, in the 64-bit view and in the 32-bit one (Wow6432Node), and
+# a lookup by either flavour falls back on the other view: removing one copy
+# leaves a class key without its server (REGDB_E_KEYMISSING), not a missing
+# class. So every view that has a copy is saved and cleared, and each copy
+# goes back into its own view.
+E2E_SHELL_LINK_KEY='HKLM\Software\Classes\CLSID\{00021401-0000-0000-C000-000000000046}'
+E2E_REG_VIEWS=(64 32)
+
 e2e_remove_shell_link_class() {
-  local key='HKLM\Software\Classes\CLSID\{00021401-0000-0000-C000-000000000046}'
-  kestrin_reg export "$key" "$(kestrin_winepath -w "$E2E_SHELL_LINK_REG")" /y >/dev/null 2>&1 ||
-    e2e_die "cannot save the shell-link class"
-  kestrin_reg delete "$key" /f >/dev/null 2>&1 || e2e_die "cannot remove the shell-link class"
+  local view saved
+  for view in "${E2E_REG_VIEWS[@]}"; do
+    saved="$E2E_SHELL_LINK_REG.$view"
+    rm -f "$saved"
+    kestrin_reg query "$E2E_SHELL_LINK_KEY" "/reg:$view" >/dev/null 2>&1 || continue
+    kestrin_reg export "$E2E_SHELL_LINK_KEY" "$(kestrin_winepath -w "$saved")" /y "/reg:$view" >/dev/null 2>&1 ||
+      e2e_die "cannot save the shell-link class of the $view-bit registry view"
+  done
+  for view in "${E2E_REG_VIEWS[@]}"; do
+    [ -f "$E2E_SHELL_LINK_REG.$view" ] || continue
+    # Where both views share one key, the first delete took it already.
+    kestrin_reg query "$E2E_SHELL_LINK_KEY" "/reg:$view" >/dev/null 2>&1 || continue
+    kestrin_reg delete "$E2E_SHELL_LINK_KEY" /f "/reg:$view" >/dev/null 2>&1 ||
+      e2e_die "cannot remove the shell-link class from the $view-bit registry view"
+  done
+  for view in "${E2E_REG_VIEWS[@]}"; do
+    ! kestrin_reg query "$E2E_SHELL_LINK_KEY" "/reg:$view" >/dev/null 2>&1 ||
+      e2e_die "the shell-link class is still in the $view-bit registry view"
+  done
 }
 
 e2e_restore_shell_link_class() {
-  [ -n "${E2E_SHELL_LINK_REG:-}" ] && [ -f "$E2E_SHELL_LINK_REG" ] || return 0
-  if kestrin_reg import "$(kestrin_winepath -w "$E2E_SHELL_LINK_REG" 2>/dev/null)" >/dev/null 2>&1; then
-    rm -f "$E2E_SHELL_LINK_REG"
-  else
-    echo "e2e: could not restore the shell-link class from $E2E_SHELL_LINK_REG" >&2
-  fi
+  [ -n "${E2E_SHELL_LINK_REG:-}" ] || return 0
+  local view saved
+  for view in "${E2E_REG_VIEWS[@]}"; do
+    saved="$E2E_SHELL_LINK_REG.$view"
+    [ -f "$saved" ] || continue
+    if kestrin_reg import "$(kestrin_winepath -w "$saved" 2>/dev/null)" "/reg:$view" >/dev/null 2>&1; then
+      rm -f "$saved"
+    else
+      echo "e2e: could not restore the shell-link class from $saved" >&2
+    fi
+  done
 }
 
 # ---- checks: each prints one line; e2e_finish sets the exit status --------

@@ -46,7 +46,7 @@ expect_answered_run() {
     "$(e2e_connections | tail -1 | grep -c ' outcome=answered ')" 1
   local answered url
   answered=$(e2e_connections | grep ' outcome=answered ' | cut -d' ' -f1)
-  url=$(e2e_url_times | head -1)
+  url=$(e2e_url_times | sed -n 1p)
   if [ -n "$answered" ] && [ -n "$url" ] && [ "$url" -ge "$answered" ]; then
     e2e_ok "page handed over $((url - answered)) ms after the answer"
   else
@@ -74,10 +74,10 @@ scenario_server_up() {
     watch "$name" 20
     expect_answered_run "$name" 1
     local conn
-    conn=$(e2e_connections | head -1)
+    conn=$(e2e_connections | sed -n 1p)
     e2e_expect_eq "request line" "$(e2e_field "$conn" request)" "GET /kestrin HTTP/1.1"
     e2e_expect_eq "request head bytes" "$(e2e_field "$conn" head_bytes)" 148
-    e2e_expect_range "ms from window to page" "$(ms_since_window "$(e2e_url_times | head -1)")" 500 2500
+    e2e_expect_range "ms from window to page" "$(ms_since_window "$(e2e_url_times | sed -n 1p)")" 500 2500
     # The launcher still asked for a start: its server found the port taken.
     e2e_expect_eq "server starts (ours, the launcher's)" "$(e2e_server_starts)" 2
   done
@@ -128,8 +128,8 @@ scenario_dropped_connections() {
     e2e_start_server "--$mode" 3
     watch "$name" 30
     expect_answered_run "$name" 4
-    e2e_expect_eq "dropped connections" "$(e2e_connections | head -3 | grep -c " outcome=$outcome ")" 3
-    e2e_expect_range "ms from window to page" "$(ms_since_window "$(e2e_url_times | head -1)")" 3000 6500
+    e2e_expect_eq "dropped connections" "$(e2e_connections | sed -n 1,3p | grep -c " outcome=$outcome ")" 3
+    e2e_expect_range "ms from window to page" "$(ms_since_window "$(e2e_url_times | sed -n 1p)")" 3000 6500
   done <<'EOF'
 kestrin          close  closed_without_answer
 kestrin_install  reset  reset
@@ -187,7 +187,7 @@ message_boxes() { e2e_probe_windows | grep -c '^window .* class="#32770"'; }
 has_message_box() { [ "$(message_boxes)" -ge 1 ]; }
 no_message_box() { [ "$(message_boxes)" -eq 0 ]; }
 # A window captioned KESTRIN, minimised or not (X shows no minimised window).
-launcher_window_exists() { e2e_probe_windows | grep -q '^window '; }
+launcher_window_exists() { e2e_probe_windows | grep '^window ' >/dev/null; }
 
 # kestrin_install writes the shortcut on every run; a desktop folder that
 # refuses writing costs the shortcut and nothing else.
@@ -247,12 +247,12 @@ scenario_shortcut_class_missing() {
   e2e_expect_eq "message boxes" "$(printf '%s\n' "$windows" | grep -c '^window .* class="#32770"')" 1
   e2e_expect_eq "message box text" \
     "$(printf '%s\n' "$windows" | sed -n '/^window .*class="#32770"/,/^window /p' |
-       grep 'class="Static"' | grep -v 'text=""' | head -1 | sed 's/.* text="\(.*\)" pos=.*/\1/')" \
+       grep 'class="Static"' | grep -v 'text=""' | sed -n 1p | sed 's/.* text="\(.*\)" pos=.*/\1/')" \
     "$expected"
   e2e_expect_eq "server starts while the box is up" "$(e2e_server_starts)" 0
   box=$(e2e_x_windows | while read -r id; do
     [ "$(xdotool getwindowgeometry "$id" | sed -n 's/.*Geometry: //p')" != "258x89" ] && echo "$id"
-  done | head -1)
+  done | sed -n 1p)
   [ -n "$box" ] || e2e_fail "no X window for the message box"
   e2e_press "$box" Return
   e2e_wait_for 10 no_message_box || e2e_fail "the message box did not close"
@@ -264,7 +264,7 @@ scenario_shortcut_class_missing() {
   e2e_expect_eq "server starts" "$(e2e_server_starts)" 0
   e2e_expect_eq "pages handed to the browser" "$(e2e_urls | grep -c .)" 0
   local win
-  win=$(e2e_x_windows | head -1)
+  win=$(e2e_x_windows | sed -n 1p)
   e2e_press "$win" alt+F4
   e2e_wait_exit "$LAUNCH_PID" 15
   RC=$E2E_RC
@@ -279,7 +279,7 @@ scenario_close_while_polling() {
   e2e_reset --delay 4000
   e2e_launch kestrin
   local win
-  win=$(e2e_wait_x_windows 1 20 | head -1)
+  win=$(e2e_wait_x_windows 1 20 | sed -n 1p)
   [ -n "$win" ] || e2e_fail "no window"
   sleep 2.5
   local closed
@@ -314,11 +314,11 @@ scenario_window() {
     e2e_reset --delay 3000
     e2e_launch "$name"
     local xwin
-    xwin=$(e2e_wait_x_windows 1 20 | head -1)
+    xwin=$(e2e_wait_x_windows 1 20 | sed -n 1p)
     sleep 0.3
     local info line
     info=$(e2e_probe_windows)
-    line=$(printf '%s\n' "$info" | grep '^window ' | head -1)
+    line=$(printf '%s\n' "$info" | grep '^window ' | sed -n 1p)
     e2e_expect_eq "windows titled KESTRIN" "$(printf '%s\n' "$info" | grep -c '^window ')" 1
     e2e_expect_eq "caption" "$(e2e_field "$line" caption)" KESTRIN
     e2e_expect_eq "client area" "$(e2e_field "$line" client)" 258x89
@@ -328,7 +328,7 @@ scenario_window() {
     e2e_expect_eq "minimised" "$(e2e_field "$line" iconic)" 0
     e2e_expect_eq "label" "$(printf '%s\n' "$info" | grep -c "^  child class=\"Static\" text=\"$LABEL\"")" 1
     local label
-    label=$(printf '%s\n' "$info" | grep "^  child class=\"Static\"" | head -1)
+    label=$(printf '%s\n' "$info" | grep "^  child class=\"Static\"" | sed -n 1p)
     e2e_expect_eq "label position and size" "$(e2e_field "$label" pos) $(e2e_field "$label" size)" "48,40 157x13"
     local style=$(($(e2e_field "$line" style)))
     e2e_expect_eq "system menu, no minimize/maximize box, no sizing frame" \
@@ -357,11 +357,11 @@ scenario_minimised_start() {
     e2e_fail "winprobe could not start the launcher"
   e2e_wait_for 20 launcher_window_exists || e2e_fail "no window within 20 s"
   local line
-  line=$(e2e_probe_windows | grep '^window ' | head -1)
+  line=$(e2e_probe_windows | grep '^window ' | sed -n 1p)
   e2e_expect_eq "windows titled KESTRIN" "$(e2e_probe_windows | grep -c '^window ')" 1
   e2e_expect_eq "minimised at start" "$(e2e_field "$line" iconic)" 1
   e2e_expect_eq "restored" "$(e2e_wine_out "$E2E_WINPROBE_EXE" restore)" "restored=1"
-  line=$(e2e_probe_windows | grep '^window ' | head -1)
+  line=$(e2e_probe_windows | grep '^window ' | sed -n 1p)
   e2e_expect_eq "caption" "$(e2e_field "$line" caption)" KESTRIN
   e2e_expect_eq "client area" "$(e2e_field "$line" client)" 258x89
   local fx fy fw fh sw sh

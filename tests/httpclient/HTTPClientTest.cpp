@@ -1,6 +1,12 @@
 // The client object: its defaults, the Request assignment, the proxy
-// settings and the ownership of its cookie manager.
+// settings, the ownership of its cookie manager and the tree of its error
+// classes.
 #include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+#include <string>
+#include <type_traits>
 
 #include "IdHTTP.h"
 
@@ -206,5 +212,119 @@ TEST(ClientCookieManager, KeepsCookiesPerHost) {
     EXPECT_EQ(manager.GenerateCookieList(TIdURI("http://other:81/x")), "c=3");
     EXPECT_EQ(manager.GenerateCookieList(TIdURI("http://none/")), "");
 }
+
+// Every error class of the client, and those of the class library that a
+// fetch can raise.
+#define KESTRIN_ERROR_CLASSES(X)       \
+    X(Exception)                       \
+    X(EConvertError)                   \
+    X(EOutOfMemory)                    \
+    X(EIdException)                    \
+    X(EIdSilentException)              \
+    X(EIdConnClosedGracefully)         \
+    X(EIdSocketError)                  \
+    X(EIdClosedSocket)                 \
+    X(EIdInvalidSocket)                \
+    X(EIdSocketHandleError)            \
+    X(EIdCouldNotBindSocket)           \
+    X(EIdCanNotBindPortInRange)        \
+    X(EIdInvalidPortRange)             \
+    X(EIdTCPConnectionError)           \
+    X(EIdNotConnected)                 \
+    X(EIdIOHandlerPropInvalid)         \
+    X(EIdNoDataToRead)                 \
+    X(EIdNotEnoughDataInBuffer)        \
+    X(EIdFileNotFound)                 \
+    X(EIdReadTimeout)                  \
+    X(EIdReadLnMaxLineLengthExceeded)  \
+    X(EIdHTTPHeaderBlockTooLarge)      \
+    X(EIdProtocolReplyError)           \
+    X(EIdHTTPProtocolException)        \
+    X(EIdFailedToRetreiveTimeZoneInfo) \
+    X(EIdStackError)                   \
+    X(EIdStackInitializationFailed)    \
+    X(EIdStackSetSizeExceeded)         \
+    X(EIdWS2StubError)                 \
+    X(EIdAlreadyConnected)             \
+    X(EIdConnectTimeout)               \
+    X(EIdConnectException)             \
+    X(EIdURIException)                 \
+    X(EIdUnknownProtocol)              \
+    X(EIdInvalidServiceName)           \
+    X(EIdAlreadyRegisteredAuthenticationMethod)
+
+// The classes of the list whose catch handler takes an error of class E
+// (E itself left out).
+template <class E>
+std::set<std::string> HandlersTaking() {
+    std::set<std::string> names;
+#define KESTRIN_ADD_IF_BASE(B) \
+    if (!std::is_same_v<E, B> && std::is_convertible_v<const E*, const B*>) names.insert(#B);
+    KESTRIN_ERROR_CLASSES(KESTRIN_ADD_IF_BASE)
+#undef KESTRIN_ADD_IF_BASE
+    return names;
+}
+
+// Callers tell errors apart by class: a handler for a class takes exactly
+// the classes below it (an orderly close, say, is caught as a silent error).
+// Each row is a class and all its bases.
+TEST(ClientErrors, EachClassDerivesFromItsBasesOnly) {
+    using Bases = std::set<std::string>;
+    std::map<std::string, Bases> actual;
+#define KESTRIN_BASES_OF(E) actual[#E] = HandlersTaking<E>();
+    KESTRIN_ERROR_CLASSES(KESTRIN_BASES_OF)
+#undef KESTRIN_BASES_OF
+
+    const Bases id = {"EIdException", "Exception"};
+    const Bases socketHandle = {"EIdSocketHandleError", "EIdException", "Exception"};
+    const Bases connection = {"EIdTCPConnectionError", "EIdException", "Exception"};
+    const Bases stack = {"EIdStackError", "EIdException", "Exception"};
+    const std::map<std::string, Bases> expected = {
+        {"Exception", {}},
+        {"EConvertError", {"Exception"}},
+        {"EOutOfMemory", {"Exception"}},
+        {"EIdException", {"Exception"}},
+        {"EIdSilentException", id},
+        {"EIdConnClosedGracefully", {"EIdSilentException", "EIdException", "Exception"}},
+        {"EIdSocketError", id},
+        {"EIdClosedSocket", id},
+        {"EIdInvalidSocket", id},
+        {"EIdSocketHandleError", id},
+        {"EIdCouldNotBindSocket", socketHandle},
+        {"EIdCanNotBindPortInRange", socketHandle},
+        {"EIdInvalidPortRange", socketHandle},
+        {"EIdTCPConnectionError", id},
+        {"EIdNotConnected", connection},
+        {"EIdIOHandlerPropInvalid", connection},
+        {"EIdNoDataToRead", connection},
+        {"EIdNotEnoughDataInBuffer", connection},
+        {"EIdFileNotFound", connection},
+        {"EIdReadTimeout", id},
+        {"EIdReadLnMaxLineLengthExceeded", id},
+        {"EIdHTTPHeaderBlockTooLarge", id},
+        {"EIdProtocolReplyError", id},
+        {"EIdHTTPProtocolException", {"EIdProtocolReplyError", "EIdException", "Exception"}},
+        {"EIdFailedToRetreiveTimeZoneInfo", id},
+        {"EIdStackError", id},
+        {"EIdStackInitializationFailed", stack},
+        {"EIdStackSetSizeExceeded", stack},
+        {"EIdWS2StubError", id},
+        {"EIdAlreadyConnected", id},
+        {"EIdConnectTimeout", id},
+        {"EIdConnectException", id},
+        {"EIdURIException", id},
+        {"EIdUnknownProtocol", id},
+        {"EIdInvalidServiceName", id},
+        {"EIdAlreadyRegisteredAuthenticationMethod", id},
+    };
+    for (const auto& [name, bases] : expected) {
+        const auto found = actual.find(name);
+        ASSERT_NE(found, actual.end()) << name;
+        EXPECT_EQ(found->second, bases) << name;
+    }
+    EXPECT_EQ(actual.size(), expected.size());  // every class of the list has its row
+}
+
+#undef KESTRIN_ERROR_CLASSES
 
 }  // namespace

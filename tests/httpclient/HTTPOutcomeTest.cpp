@@ -103,6 +103,11 @@ std::vector<Row> Rows() {
          Protocol(201, "HTTP/1.1 201 Created")},
         {"16 304", {ReadHead(), Send("HTTP/1.1 304 Not Modified\r\nContent-Length: 0\r\n\r\n"), Silent(3000)},
          Protocol(304, "HTTP/1.1 304 Not Modified")},
+        // A 304 without Location is no redirect: there is nowhere to go, so
+        // even a client that follows redirects takes it as the error answer.
+        {"16 304 with redirects followed",
+         {ReadHead(), Send("HTTP/1.1 304 Not Modified\r\nContent-Length: 0\r\n\r\n"), Close()},
+         Protocol(304, "HTTP/1.1 304 Not Modified"), [](TIdHTTP& h) { h.SetHandleRedirects(true); }},
         {"17 401 naming Basic",
          {ReadHead(),
           Send("HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"k\"\r\nContent-Length: 4\r\n\r\ndeny"),

@@ -309,6 +309,8 @@ TEST(Redirects, FollowedUpToTheLimitWhenHandled) {
         const Outcome o = Fetch(http, UrlOf(server));
         EXPECT_EQ(o.kind, "returned") << o.message;
         EXPECT_EQ(o.body, "ok");  // the redirect's body is not kept
+        // It was read off the kept connection: the next answer starts at its own first byte.
+        EXPECT_EQ(http.Response()->StatusLine(), "HTTP/1.1 200 OK");
         EXPECT_EQ(http.RedirectCount(), 0);
         const ConnectionRecord c = server.Connection(0, 200);
         EXPECT_NE(c.received.find("GET /next HTTP/1.1\r\n"), std::string::npos);

@@ -98,7 +98,10 @@ INSTANTIATE_TEST_SUITE_P(
         SetCase{"only the first of a name", {"X: 1", "X: 2"}, "X", "3", {"X: 3", "X: 2"}},
         SetCase{"replace drops old continuation lines", {"X: a", " b", "Y: c"}, "X", "z", {"X: z", "Y: c"}},
         SetCase{"delete with continuation lines", {"X: a", " b", "\tc", "Y: d"}, "X", "", {"Y: d"}},
-        SetCase{"delete an absent name", {"Y: d"}, "X", "", {"Y: d"}}),
+        SetCase{"delete an absent name", {"Y: d"}, "X", "", {"Y: d"}},
+        // A name that is the start of the wanted one is another name.
+        SetCase{"a shorter name is not the name", {"Content: 3", "Content-Length: 5"}, "Content-Length", "7",
+                {"Content: 3", "Content-Length: 7"}}),
     [](const ::testing::TestParamInfo<SetCase>& info) { return "case" + std::to_string(info.index); });
 
 TEST(HeaderListSet, WithoutFoldingWritesOneLine) {

@@ -115,10 +115,20 @@ TEST(HttpGet, ReportsTheFirstFailureAndStops) {
 
 TEST(HttpGet, ABodyShortOfItsLengthIsWrittenAndReported) {
     const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: ";
+    // With -L the fifteenth redirect answer ends the fetch with no body: the
+    // client read its body off the connection and put it aside.
+    Script redirectLimit;
+    for (int i = 0; i < 15; ++i) {
+        redirectLimit.push_back(ReadHead());
+        redirectLimit.push_back(Send("HTTP/1.1 302 Found\r\nLocation: /x\r\nContent-Length: 4\r\n\r\nbody"));
+    }
+    redirectLimit.insert(redirectLimit.end(), {ReadHead(), Send(Answer("second")), Close()});
     struct Case {
         const char* what;
         Script script;
         std::string out, err;
+        int status = 18;
+        std::vector<std::string> options = {};
     };
     const Case cases[] = {
         {"bytes came with the head", {ReadHead(), Send(head + "10\r\n\r\n01234"), Close()}, "01234",
@@ -129,14 +139,22 @@ TEST(HttpGet, ABodyShortOfItsLengthIsWrittenAndReported) {
          std::string(40000, 'x'), "httpget: transfer closed with 30000 bytes remaining\n"},
         {"huge announced length", {ReadHead(), Send(head + "2147483647\r\n\r\n0123456789"), Close()}, "0123456789",
          "httpget: transfer closed with 2147483637 bytes remaining\n"},
+        // An answer that carries no body is never short, whatever its length says.
+        {"204 with a length",
+         {ReadHead(), Send("HTTP/1.1 204 No Content\r\nContent-Length: 5\r\n\r\n"), ReadHead(),
+          Send(Answer("second")), Close()},
+         "second", "", 0},
+        {"redirect limit reached", redirectLimit, "second", "", 0, {"-L"}},
     };
     for (const Case& c : cases) {
         ScriptedServer server({c.script, AnswerOnce(Answer("second"))});
-        const ProgramRun r = HttpGet({UrlOf(server), UrlOf(server)});
-        EXPECT_EQ(r.status, 18) << c.what;
+        std::vector<std::string> args = c.options;
+        args.insert(args.end(), {UrlOf(server), UrlOf(server)});
+        const ProgramRun r = HttpGet(args);
+        EXPECT_EQ(r.status, c.status) << c.what;
         EXPECT_EQ(r.out, c.out) << c.what;
         EXPECT_EQ(r.err, c.err) << c.what;
-        EXPECT_EQ(server.Accepted(), 1) << c.what;  // stopped there
+        EXPECT_EQ(server.Accepted(), 1) << c.what;  // stopped there, or went on over the kept connection
     }
 }
 

@@ -271,6 +271,9 @@ TEST_F(GuiTest, HandlerErrorsAreShownAndTheLoopGoesOn) {
         {[] { throw Exception("Failed!"); }, true, {"form", "Failed!", "KESTRIN", "0x00000010"}},
         {[] { throw Exception("a/b/"); }, true, {"form", "a/b/.", "KESTRIN", "0x00000010"}},
         {[] { throw Exception("Line\r\n"); }, true, {"form", "Line\r\n", "KESTRIN", "0x00000010"}},
+        // ")" and a blank sort before ".": no dot after them.
+        {[] { throw Exception("Failed (5)"); }, true, {"form", "Failed (5)", "KESTRIN", "0x00000010"}},
+        {[] { throw Exception("Failed. "); }, true, {"form", "Failed. ", "KESTRIN", "0x00000010"}},
         {[] { throw Exception(""); }, true, {"form", "", "KESTRIN", "0x00000010"}},
         {[] { throw EOutOfResources("Not enough timers available"); }, false,
          {"0", "Not enough timers available.", "KESTRIN", "0x00002010"}},
@@ -300,6 +303,29 @@ TEST_F(GuiTest, HandlerErrorsAreShownAndTheLoopGoesOn) {
         std::vector<AnsiString> expected = c.box;
         if (expected[0] == "form") expected[0] = IntToStr(form->Handle());
         EXPECT_EQ(Args(boxes[0]), expected);
+    }
+}
+
+// The last-resort report of an error that ends the start-up adds a dot to
+// every message that does not already end in one, unlike the handler's box.
+TEST_F(GuiTest, TheLastResortReportEndsTheMessageWithADot) {
+    struct Case {
+        AnsiString message, shown;
+    };
+    const Case cases[] = {{"Failed (5)", "Failed (5)."}, {"Failed. ", "Failed. ."}, {"Failed.", "Failed."}, {"", ""}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
+        TestPlatform::Reset();
+        TestPlatform::SetModuleFileName("C:\\kestrin\\kestrin.exe");
+        try {
+            throw EOutOfResources(c.message);
+        } catch (...) {
+            ShowUnhandledException();
+        }
+        const auto boxes = TestPlatform::Calls({"MessageBoxA"});
+        ASSERT_EQ(boxes.size(), 1u);
+        const AnsiString text = "Exception EOutOfResources in module kestrin.exe at 00000000.\r\n" + c.shown + "\r\n";
+        EXPECT_EQ(Args(boxes[0]), (std::vector<AnsiString>{"0", text, "Application Error", "0x00002010"}));
     }
 }
 

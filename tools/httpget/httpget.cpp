@@ -153,6 +153,14 @@ private:
     int64_t written_ = 0;
 };
 
+// Whether the answer that ended the fetch handed its body to the output: a
+// 204 answer has none, and a redirect answer that reached the redirect limit
+// had its body read and put aside by the client.
+bool BodyWasDelivered(TIdHTTPResponse& response) {
+    const int32_t code = response.StatusCode();
+    return code != 204 && code / 100 != 3 && response.Location().empty();
+}
+
 // Bytes still missing from the body just fetched, 0 when it is whole. A
 // body read by its Content-Length that the server's close cut short leaves
 // the bytes of its unfinished last block in the input buffer; they arrived,
@@ -160,7 +168,7 @@ private:
 int64_t Shortfall(TIdHTTP& http, OutputStream& out, int64_t start) {
     TIdHTTPResponse& response = *http.Response();
     const int64_t announced = response.ContentLength();
-    if (announced <= 0 || response.StatusCode() == 204) return 0;
+    if (announced <= 0 || !BodyWasDelivered(response)) return 0;
     int64_t got = out.Position() - start;
     TIdBuffer& left = http.InputBuffer();
     if (got < announced && !left.Empty() && !http.IsConnected()) {

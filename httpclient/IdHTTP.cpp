@@ -78,10 +78,10 @@ const char* MethodWord(TIdHTTPMethod method) {
 // protocols and so is final for this client.
 bool IsInterim(int32_t code) { return code >= 100 && code <= 199 && code != 101; }
 
-// Bound on the wait for the final answer after an interim answer other than
-// 100, the same as for an error body: the interim answer already shows that
-// the server is there.
-constexpr int32_t kInterimWaitMs = 2000;
+// Bound on a wait for the rest of an answer whose server has already shown
+// that it is there: the final answer after an interim answer other than 100,
+// the trailer lines after the first one. The same as for an error body.
+constexpr int32_t kFollowUpWaitMs = 2000;
 
 int HexDigit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -194,7 +194,7 @@ AnsiString TIdHTTPProtocol::ReadStatusLineAfterInterim() {
     TIdHTTPResponse& response = *response_;
     const int32_t readTimeout = client_->ReadTimeout();
     try {
-        ReadTimeoutScope timeout(*client_, readTimeout > 0 ? std::min(readTimeout, kInterimWaitMs) : kInterimWaitMs);
+        ReadTimeoutScope timeout(*client_, readTimeout > 0 ? std::min(readTimeout, kFollowUpWaitMs) : kFollowUpWaitMs);
         AnsiString line = ReadHeadLine();
         if (!client_->LineTimedOut()) return line;  // else the close cut the line
     } catch (const EIdConnClosedGracefully&) {
@@ -637,15 +637,28 @@ int64_t TIdCustomHTTP::ReadChunkSize(TIdHTTPResponse& response) {
 void TIdCustomHTTP::ReadTrailerSection(TIdHTTPResponse& response) {
     // Its lines are passed over; they count against the same limit as a head.
     size_t bytes = 0;
+    const int32_t readTimeout = ReadTimeout();
     for (bool first = true;; first = false) {
         AnsiString line;
         try {
-            line = ReadFramingLine(response);
+            if (first) {
+                line = ReadFramingLine(response);
+            } else {
+                // The body is whole: a server that stops within the trailer
+                // section holds the fetch only for a bounded wait.
+                ReadTimeoutScope timeout(*this,
+                                         readTimeout > 0 ? std::min(readTimeout, kFollowUpWaitMs) : kFollowUpWaitMs);
+                line = ReadFramingLine(response);
+            }
         } catch (const EIdConnClosedGracefully&) {
             // Without the line after the last chunk the body's end is in
             // doubt; after a trailer line the body is whole and the fetch
             // goes on with it, marked cut.
             if (first) throw;
+            return;
+        } catch (const EIdReadTimeout&) {
+            if (first) throw;
+            response.MarkFramingDoubtful();
             return;
         } catch (const EIdReadLnMaxLineLengthExceeded&) {
             throw EIdHTTPFramingError(response.StatusCode(), "Trailer section too large.");

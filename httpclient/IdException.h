@@ -62,7 +62,9 @@ class EIdWS2StubError : public EIdException {
 public:
     EIdWS2StubError(AnsiString stubTitle, int32_t systemCode, AnsiString systemMessage)
         : EIdException(systemCode != 0 ? stubTitle + ": " + systemMessage : stubTitle),
-          stubTitle_(std::move(stubTitle)), systemCode_(systemCode), systemMessage_(std::move(systemMessage)) {}
+          stubTitle_(std::move(stubTitle)),
+          systemCode_(systemCode),
+          systemMessage_(std::move(systemMessage)) {}
     const AnsiString& StubTitle() const { return stubTitle_; }
     int32_t SystemCode() const { return systemCode_; }
     const AnsiString& SystemMessage() const { return systemMessage_; }
@@ -97,4 +99,16 @@ public:
 
 private:
     AnsiString errorBody_;
+};
+
+// The server answered with a status line, but where its answer ends cannot be
+// told: a Content-Length that is not decimal digits or whose values differ, a
+// chunk-size line that is not hexadecimal, chunk data not followed by its line
+// end, a trailer section past the head's limit. ReplyCode is the answer's
+// status code. The connection is closed: bytes after the fault could belong to
+// this answer or the next one.
+class EIdHTTPFramingError : public EIdProtocolReplyError {
+public:
+    EIdHTTPFramingError(int32_t replyCode, AnsiString message) : EIdProtocolReplyError(replyCode, std::move(message)) {}
+    const char* ClassName() const override { return "EIdHTTPFramingError"; }
 };

@@ -1,6 +1,8 @@
 #include "IdHTTP.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <new>
 #include <stdexcept>
 
@@ -60,16 +62,32 @@ private:
 
 const char* MethodWord(TIdHTTPMethod method) {
     switch (method) {
-        case TIdHTTPMethod::hmHead: return "HEAD ";
-        case TIdHTTPMethod::hmGet: return "GET ";
-        case TIdHTTPMethod::hmPost: return "POST ";
-        case TIdHTTPMethod::hmOptions: return "OPTIONS ";
-        case TIdHTTPMethod::hmTrace: return "TRACE ";
-        case TIdHTTPMethod::hmPut: return "PUT ";
-        case TIdHTTPMethod::hmDelete: return "DELETE ";
-        case TIdHTTPMethod::hmConnect: return "CONNECT ";
+    case TIdHTTPMethod::hmHead: return "HEAD ";
+    case TIdHTTPMethod::hmGet: return "GET ";
+    case TIdHTTPMethod::hmPost: return "POST ";
+    case TIdHTTPMethod::hmOptions: return "OPTIONS ";
+    case TIdHTTPMethod::hmTrace: return "TRACE ";
+    case TIdHTTPMethod::hmPut: return "PUT ";
+    case TIdHTTPMethod::hmDelete: return "DELETE ";
+    case TIdHTTPMethod::hmConnect: return "CONNECT ";
     }
     return "GET ";
+}
+
+// An interim answer, passed over on the way to the final one; 101 switches
+// protocols and so is final for this client.
+bool IsInterim(int32_t code) { return code >= 100 && code <= 199 && code != 101; }
+
+// Bound on a wait for the rest of an answer whose server has already shown
+// that it is there: the final answer after an interim answer other than 100,
+// the trailer lines after the first one. The same as for an error body.
+constexpr int32_t kFollowUpWaitMs = 2000;
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
 }
 
 bool CarriesBody(TIdHTTPMethod method) { return method == TIdHTTPMethod::hmPost || method == TIdHTTPMethod::hmPut; }
@@ -77,8 +95,7 @@ bool CarriesBody(TIdHTTPMethod method) { return method == TIdHTTPMethod::hmPost 
 // A URL goes into the request line as it is: a CR, LF or NUL in it would
 // end the line early and let the rest pass as header lines of its own.
 void CheckURLCharacters(const AnsiString& url) {
-    if (url.find_first_of(AnsiString("\r\n\0", 3)) != AnsiString::npos)
-        throw EIdException("Invalid character in URL");
+    if (url.find_first_of(AnsiString("\r\n\0", 3)) != AnsiString::npos) throw EIdException("Invalid character in URL");
 }
 
 }  // namespace
@@ -161,6 +178,37 @@ void TIdHTTPProtocol::ReadHeaderBlock() {
     response.ParseHeaderLines();
 }
 
+void TIdHTTPProtocol::ReadAnswerHead() {
+    TIdHTTPResponse& response = *response_;
+    response.SetStatusLine(ReadHeadLine());
+    ReadHeaderBlock();
+    client_->StoreResponseCookies(*request_, response);
+    for (int32_t code = response.StatusCode(); IsInterim(code); code = response.StatusCode()) {
+        response.SetStatusLine(code == 100 ? ReadHeadLine() : ReadStatusLineAfterInterim());
+        ReadHeaderBlock();
+        client_->StoreResponseCookies(*request_, response);
+    }
+}
+
+AnsiString TIdHTTPProtocol::ReadStatusLineAfterInterim() {
+    TIdHTTPResponse& response = *response_;
+    const int32_t readTimeout = client_->ReadTimeout();
+    try {
+        ReadTimeoutScope timeout(*client_, readTimeout > 0 ? std::min(readTimeout, kFollowUpWaitMs) : kFollowUpWaitMs);
+        AnsiString line = ReadHeadLine();
+        if (!client_->LineTimedOut()) return line;  // else the close cut the line
+    } catch (const EIdConnClosedGracefully&) {
+    } catch (const EIdReadTimeout&) {
+    }
+    // No final answer: the interim one is the server's answer. Whatever came
+    // of a next line is its error body; the connection is not reused, since
+    // the final answer may still come.
+    TIdBuffer& rest = client_->InputBuffer();
+    const AnsiString cut = rest.ExtractString(rest.Size());
+    response.MarkFramingDoubtful();
+    throw EIdHTTPProtocolException(response.StatusCode(), response.StatusLine(), cut);
+}
+
 void TIdHTTPProtocol::RaiseProtocolError() {
     TIdHTTPResponse& response = *response_;
     AnsiString body;
@@ -190,6 +238,8 @@ TIdNextStep TIdHTTPProtocol::DecideNextStep() {
         try {
             DrainBody();
         } catch (const Exception&) {
+            // Where the discarded answer ends is unknown now.
+            response.MarkFramingDoubtful();
         }
     };
 
@@ -355,6 +405,7 @@ void TIdCustomHTTP::RunExchange(TIdHTTPMethod method, const AnsiString& url, TSt
         }
     } releaseStreams{request, response};
 
+    response.SetBodyCut(false);
     FetchDeadline deadline(*this, fetchTimeout_);
     try {
         for (bool more = true; more;) {
@@ -362,30 +413,23 @@ void TIdCustomHTTP::RunExchange(TIdHTTPMethod method, const AnsiString& url, TSt
             SetUpRequest(request);
             OpenAndSendRequest(request, response);
             protocol_->StartHead();
-            do {
-                response.SetStatusLine(protocol_->ReadHeadLine());
-                protocol_->ReadHeaderBlock();
-                StoreResponseCookies(request, response);
-            } while (response.StatusCode() == 100);
+            protocol_->ReadAnswerHead();
 
             switch (protocol_->DecideNextStep()) {
-                case TIdNextStep::nsRepeatRequest:
-                    if (content) {
-                        content->SetPosition(start);
-                        content->SetSize(start);
-                    }
-                    authRetryCount_ = 0;
-                    proxyAuthRetryCount_ = 0;
-                    break;
-                case TIdNextStep::nsDone:
-                    more = false;
-                    break;
-                case TIdNextStep::nsUndetermined:
-                    throw EIdException("Undefined situation");
-                case TIdNextStep::nsAuthRetry:
-                    --redirectCount_;
-                    request.SetRequestTarget(url);
-                    break;
+            case TIdNextStep::nsRepeatRequest:
+                if (content) {
+                    content->SetPosition(start);
+                    content->SetSize(start);
+                }
+                authRetryCount_ = 0;
+                proxyAuthRetryCount_ = 0;
+                break;
+            case TIdNextStep::nsDone: more = false; break;
+            case TIdNextStep::nsUndetermined: throw EIdException("Undefined situation");
+            case TIdNextStep::nsAuthRetry:
+                --redirectCount_;
+                request.SetRequestTarget(url);
+                break;
             }
         }
     } catch (const EIdHTTPProtocolException&) {
@@ -452,10 +496,8 @@ void TIdCustomHTTP::SetUpRequest(TIdHTTPRequest& request) {
         }
     }
 
-    if (request.RequestMethod() == TIdHTTPMethod::hmOptions && url.Document() == "*")
-        request.SetRequestTarget("*");
-    else
-        request.SetRequestTarget(current.Path() + current.Document() + current.Query());
+    if (request.RequestMethod() == TIdHTTPMethod::hmOptions && url.Document() == "*") request.SetRequestTarget("*");
+    else request.SetRequestTarget(current.Path() + current.Document() + current.Query());
 
     const TIdHTTPMethod method = request.RequestMethod();
     if ((method == TIdHTTPMethod::hmOptions || method == TIdHTTPMethod::hmTrace || method == TIdHTTPMethod::hmPut ||
@@ -465,8 +507,7 @@ void TIdCustomHTTP::SetUpRequest(TIdHTTPRequest& request) {
 
     if (CarriesBody(method))
         request.SetContentLength(request.BodyStream() ? static_cast<int32_t>(request.BodyStream()->Size()) : 0);
-    else
-        request.SetContentLength(-1);
+    else request.SetContentLength(-1);
 
     request.SetHost(current.Port() == "80" ? current.Host() : current.Host() + ":" + current.Port());
 }
@@ -502,23 +543,22 @@ void TIdCustomHTTP::OpenAndSendRequest(TIdHTTPRequest& request, TIdHTTPResponse&
     request.SetConnectionKind(kind);
     const bool v10 = protocolVersion_ == TIdHTTPProtocolVersion::pv1_0;
     switch (kind) {
-        case TIdConnectionKind::ckDirect:
-            if (v10 && request.Connection().empty()) request.SetConnection("keep-alive");
-            break;
-        case TIdConnectionKind::ckProxy:
-            request.SetRequestTarget(currentURI_->URLText());
-            if (v10 && request.Connection().empty()) request.SetProxyConnection("keep-alive");
-            break;
-        case TIdConnectionKind::ckSecure:
-        case TIdConnectionKind::ckSecureProxy:
-            // Not reached: without a secure IO handler the choice has raised.
-            request.SetConnection("");
-            throw EIdIOHandlerPropInvalid();
+    case TIdConnectionKind::ckDirect:
+        if (v10 && request.Connection().empty()) request.SetConnection("keep-alive");
+        break;
+    case TIdConnectionKind::ckProxy:
+        request.SetRequestTarget(currentURI_->URLText());
+        if (v10 && request.Connection().empty()) request.SetProxyConnection("keep-alive");
+        break;
+    case TIdConnectionKind::ckSecure:
+    case TIdConnectionKind::ckSecureProxy:
+        // Not reached: without a secure IO handler the choice has raised.
+        request.SetConnection("");
+        throw EIdIOHandlerPropInvalid();
     }
     EnsureConnected(response);
     protocol_->WriteRequest(currentURI_.get());
-    if (CarriesBody(request.RequestMethod()) && request.BodyStream())
-        SendStream(*request.BodyStream(), true, false, 0);
+    if (CarriesBody(request.RequestMethod()) && request.BodyStream()) SendStream(*request.BodyStream(), true, false, 0);
 }
 
 void TIdCustomHTTP::EnsureConnected(TIdHTTPResponse& response) {
@@ -530,30 +570,103 @@ void TIdCustomHTTP::EnsureConnected(TIdHTTPResponse& response) {
 void TIdCustomHTTP::ReadResponseBody(TIdHTTPResponse& response) {
     TStream* stream = response.ContentStream();
     if (!stream) return;
-    if (response.ContentLength() > 0) {
+    switch (response.BodyFraming()) {
+    case TIdBodyFraming::bfLength: {
+        const int64_t length = response.BodyLength();
+        if (length <= 0) return;
         try {
-            ReadToStream(*stream, response.ContentLength(), false);
+            if (ReadToStream(*stream, length, false) < length) response.SetBodyCut(true);
         } catch (const EIdConnClosedGracefully&) {
-            // A body cut short by the close keeps what arrived.
+            // A body cut short by the close keeps every byte that came.
+            response.SetBodyCut(true);
         }
-    } else if (response.HeaderLines().HeaderValue("Transfer-Encoding").find("chunked") != AnsiString::npos) {
-        ReportStatus(TIdStatus::hsStatusText, {"Chunk Started"});
-        for (;;) {
-            const int32_t size = ReadChunkSize();
-            if (size <= 0) break;
-            ReadToStream(*stream, size, false);
-            ReadLine();  // the line end after the chunk data
-        }
-        ReadLine();  // the empty line after the last chunk
-    } else if (!response.HasContentLength()) {
-        ReadToStream(*stream, -1, true);
+        return;
+    }
+    case TIdBodyFraming::bfChunked: ReadChunkedBody(response, *stream); return;
+    case TIdBodyFraming::bfUntilClosed: ReadToStream(*stream, -1, true); return;
+    case TIdBodyFraming::bfInvalid: throw EIdHTTPFramingError(response.StatusCode(), response.FramingFault());
     }
 }
 
-int32_t TIdCustomHTTP::ReadChunkSize() {
-    AnsiString line = ReadLine();
-    const AnsiString size = CutToken(line, " ");
-    return StrToIntDef("$" + size, 0);
+void TIdCustomHTTP::ReadChunkedBody(TIdHTTPResponse& response, TStream& stream) {
+    ReportStatus(TIdStatus::hsStatusText, {"Chunk Started"});
+    for (;;) {
+        const int64_t size = ReadChunkSize(response);
+        if (size == 0) break;
+        try {
+            if (ReadToStream(stream, size, false) < size) throw EIdConnClosedGracefully();
+        } catch (const EIdConnClosedGracefully&) {
+            response.SetBodyCut(true);
+            throw;
+        }
+        // The chunk data ends with a line end of its own; anything else means
+        // the size did not frame the data.
+        if (!ReadFramingLine(response).empty())
+            throw EIdHTTPFramingError(response.StatusCode(), "Chunk data not followed by a line end.");
+    }
+    ReadTrailerSection(response);
+}
+
+AnsiString TIdCustomHTTP::ReadFramingLine(TIdHTTPResponse& response) {
+    try {
+        AnsiString line = ReadLine();
+        // An unfinished line that the close ended comes back empty.
+        if (LineTimedOut()) throw EIdConnClosedGracefully();
+        return line;
+    } catch (const EIdConnClosedGracefully&) {
+        response.SetBodyCut(true);
+        throw;
+    }
+}
+
+int64_t TIdCustomHTTP::ReadChunkSize(TIdHTTPResponse& response) {
+    const AnsiString line = ReadFramingLine(response);
+    int64_t size = 0;
+    size_t i = 0;
+    for (; i < line.size(); ++i) {
+        const int digit = HexDigit(line[i]);
+        if (digit < 0) break;
+        if (size > (INT64_MAX - digit) / 16) throw EIdHTTPFramingError(response.StatusCode(), "Invalid chunk size.");
+        size = size * 16 + digit;
+    }
+    const bool ends = i == line.size() || line[i] == ';' || line[i] == ' ' || line[i] == '\t';
+    if (i == 0 || !ends) throw EIdHTTPFramingError(response.StatusCode(), "Invalid chunk size.");
+    return size;
+}
+
+void TIdCustomHTTP::ReadTrailerSection(TIdHTTPResponse& response) {
+    // Its lines are passed over; they count against the same limit as a head.
+    size_t bytes = 0;
+    const int32_t readTimeout = ReadTimeout();
+    for (bool first = true;; first = false) {
+        AnsiString line;
+        try {
+            if (first) {
+                line = ReadFramingLine(response);
+            } else {
+                // The body is whole: a server that stops within the trailer
+                // section holds the fetch only for a bounded wait.
+                ReadTimeoutScope timeout(*this,
+                                         readTimeout > 0 ? std::min(readTimeout, kFollowUpWaitMs) : kFollowUpWaitMs);
+                line = ReadFramingLine(response);
+            }
+        } catch (const EIdConnClosedGracefully&) {
+            // Without the line after the last chunk the body's end is in
+            // doubt; after a trailer line the body is whole and the fetch
+            // goes on with it, marked cut.
+            if (first) throw;
+            return;
+        } catch (const EIdReadTimeout&) {
+            if (first) throw;
+            response.MarkFramingDoubtful();
+            return;
+        } catch (const EIdReadLnMaxLineLengthExceeded&) {
+            throw EIdHTTPFramingError(response.StatusCode(), "Trailer section too large.");
+        }
+        if (line.empty()) return;
+        bytes += line.size() + 2;
+        if (bytes > MaxHeaderBlockSize) throw EIdHTTPFramingError(response.StatusCode(), "Trailer section too large.");
+    }
 }
 
 void TIdCustomHTTP::StoreResponseCookies(TIdHTTPRequest& /*request*/, TIdHTTPResponse& response) {

@@ -24,8 +24,7 @@ using TIdHTTPOnRedirectEvent = std::function<void(TComponent* sender, AnsiString
                                                   bool& handled, TIdHTTPMethod& method)>;
 using TIdOnSelectAuthorization =
     std::function<void(TComponent* sender, TIdAuthenticationClass& authenticationClass, TIdHeaderList& authInfo)>;
-using TIdOnAuthorization =
-    std::function<void(TComponent* sender, TIdAuthentication* authentication, bool& handled)>;
+using TIdOnAuthorization = std::function<void(TComponent* sender, TIdAuthentication* authentication, bool& handled)>;
 
 // Proxy settings. An empty ProxyServer means no proxy.
 class TIdProxyConnectionInfo : public TPersistent {
@@ -87,6 +86,12 @@ public:
     // Reads the header lines after the status line up to the empty line and
     // fills the response fields.
     void ReadHeaderBlock();
+    // Reads the head of the answer to the request just sent (status line,
+    // header block, cookies stored), passing over interim answers (1xx but
+    // 101). A final answer that does not follow an interim answer other than
+    // 100 within a bounded wait, or that the close cuts off, makes the interim
+    // answer the server's answer: EIdHTTPProtocolException with its code.
+    void ReadAnswerHead();
     // Classifies the latest answer; may read or discard its body, may raise.
     TIdNextStep DecideNextStep();
     // Reads the error body (under a 2000 ms read time-out) and raises
@@ -99,6 +104,9 @@ private:
     TIdCustomHTTP* client_;
     std::unique_ptr<TIdHTTPRequest> request_;
     std::unique_ptr<TIdHTTPResponse> response_;
+    // The status line of the answer after an interim one (see ReadAnswerHead).
+    AnsiString ReadStatusLineAfterInterim();
+
     size_t headBytes_ = 0;
 };
 
@@ -187,8 +195,16 @@ public:
     void OpenAndSendRequest(TIdHTTPRequest& request, TIdHTTPResponse& response);
     TIdConnectionKind ChooseConnectionKind();
     void EnsureConnected(TIdHTTPResponse& response);
+    // Reads one body by the response's framing into its ContentStream
+    // (nothing without one). Raises EIdHTTPFramingError for an invalid
+    // framing; a close inside a chunked body raises EIdConnClosedGracefully,
+    // while a body by length that the close cuts short keeps what came and
+    // returns; both mark the response BodyCut.
     void ReadResponseBody(TIdHTTPResponse& response);
-    int32_t ReadChunkSize();
+    // One chunk-size line: hexadecimal digits (up to 2^63-1), optionally
+    // followed by a blank or ";" and whatever comes after it (extensions are
+    // passed over). Anything else raises EIdHTTPFramingError.
+    int64_t ReadChunkSize(TIdHTTPResponse& response);
     void StoreResponseCookies(TIdHTTPRequest& request, TIdHTTPResponse& response);
     void AttachCookies(TIdURI& url, TIdHTTPRequest& request);
 
@@ -200,6 +216,12 @@ private:
 
     // Closes the connection after an answer unless it can carry the next one.
     void EndAnswer(TIdHTTPResponse& response);
+    void ReadChunkedBody(TIdHTTPResponse& response, TStream& stream);
+    // The trailer section after the last chunk, up to its empty line.
+    void ReadTrailerSection(TIdHTTPResponse& response);
+    // A line of the chunked framing; a close before its end raises
+    // EIdConnClosedGracefully and marks the body cut.
+    AnsiString ReadFramingLine(TIdHTTPResponse& response);
 
     std::unique_ptr<TIdURI> currentURI_;
     TIdCookieManager* cookieManager_ = nullptr;

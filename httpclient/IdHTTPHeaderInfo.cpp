@@ -1,7 +1,51 @@
 #include "IdHTTPHeaderInfo.h"
 
+#include <cstdint>
+
 #include "IdGlobal.h"
 #include "IdHTTP.h"
+
+namespace {
+
+// A length as HTTP writes it: decimal digits only, up to 2^63-1.
+bool ReadDecimalLength(const AnsiString& text, int64_t& value) {
+    if (text.empty()) return false;
+    int64_t v = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return false;
+        const int digit = c - '0';
+        if (v > (INT64_MAX - digit) / 10) return false;
+        v = v * 10 + digit;
+    }
+    value = v;
+    return true;
+}
+
+enum class LengthState { absent, valid, invalid, conflicting };
+
+// Every Content-Length line, each possibly a comma list: the length when all
+// members are decimal and equal.
+LengthState ContentLengthOf(const TIdHeaderList& h, int64_t& length) {
+    TStringList values;
+    h.CollectValues("Content-Length", &values);
+    if (values.Count() == 0) return LengthState::absent;
+    bool seen = false;
+    for (int i = 0; i < values.Count(); ++i) {
+        AnsiString rest = values[i];
+        do {
+            const AnsiString member = Trim(CutToken(rest, ","));
+            if (member.empty()) continue;  // an empty list member counts for nothing
+            int64_t v = 0;
+            if (!ReadDecimalLength(member, v)) return LengthState::invalid;
+            if (seen && v != length) return LengthState::conflicting;
+            length = v;
+            seen = true;
+        } while (!rest.empty());
+    }
+    return seen ? LengthState::valid : LengthState::invalid;
+}
+
+}  // namespace
 
 // ---- entity fields ----
 
@@ -53,15 +97,14 @@ void TIdEntityHeaderInfo::ParseHeaderLines() {
     contentLanguage_ = h.HeaderValue("Content-Language");
     contentType_ = h.HeaderValue("Content-Type");
     pragma_ = h.HeaderValue("Pragma");
-    SetContentLength(StrToIntDef(h.HeaderValue("Content-Length"), -1));
+    int64_t length = -1;
+    SetContentLength(ContentLengthOf(h, length) == LengthState::valid ? length : -1);
     date_ = ReadInternetDate(h.HeaderValue("Date"));
     lastModified_ = ReadInternetDate(h.HeaderValue("Last-Modified"));
     const AnsiString expires = h.HeaderValue("Expires");
     int32_t seconds = 0;
-    if (TryStrToInt(expires, seconds) && seconds != -1)
-        expires_ = NowLocal() + seconds / 86400.0;
-    else
-        expires_ = ReadInternetDate(expires);
+    if (TryStrToInt(expires, seconds) && seconds != -1) expires_ = NowLocal() + seconds / 86400.0;
+    else expires_ = ReadInternetDate(expires);
 }
 
 // ---- request fields ----
@@ -159,24 +202,66 @@ int32_t TIdHTTPResponse::StatusCode() {
     return statusCode_;
 }
 
-bool TIdHTTPResponse::LengthIsAmbiguous() const {
-    TStringList lengths;
-    HeaderLines().CollectValues("Content-Length", &lengths);
-    for (int i = 1; i < lengths.Count(); ++i)
-        if (lengths[i] != lengths[0]) return true;
-    return lengths.Count() > 0 && HeaderLines().HeaderIndex("Transfer-Encoding") >= 0;
+void TIdHTTPResponse::ParseHeaderLines() {
+    TIdResponseHeaderInfo::ParseHeaderLines();
+    const TIdHeaderList& h = HeaderLines();
+    framing_ = TIdBodyFraming::bfUntilClosed;
+    bodyLength_ = -1;
+    framingFault_.clear();
+    framingDoubtful_ = false;
+    bodyCut_ = false;
+
+    // The codings of every Transfer-Encoding line, in order: the last one
+    // decides.
+    TStringList codingLines;
+    h.CollectValues("Transfer-Encoding", &codingLines);
+    AnsiString lastCoding;
+    for (int i = 0; i < codingLines.Count(); ++i) {
+        AnsiString rest = codingLines[i];
+        while (!rest.empty()) {
+            const AnsiString coding = Trim(CutToken(rest, ","));
+            if (!coding.empty()) lastCoding = coding;
+        }
+    }
+    int64_t length = -1;
+    const LengthState lengthState = ContentLengthOf(h, length);
+    if (!lastCoding.empty()) {
+        // A Content-Length beside it is overruled; a sender of both, or of
+        // a transfer coding in HTTP/1.0, may mean another framing than ours.
+        framing_ = SameText(lastCoding, "chunked") ? TIdBodyFraming::bfChunked : TIdBodyFraming::bfUntilClosed;
+        framingDoubtful_ = lengthState != LengthState::absent || framing_ != TIdBodyFraming::bfChunked ||
+                           statusLine_.compare(0, 9, "HTTP/1.0 ") == 0;
+        return;
+    }
+    if (codingLines.Count() > 0) framingDoubtful_ = true;  // a Transfer-Encoding without codings
+    switch (lengthState) {
+    case LengthState::absent: break;
+    case LengthState::valid:
+        framing_ = TIdBodyFraming::bfLength;
+        bodyLength_ = length;
+        break;
+    case LengthState::invalid:
+        framing_ = TIdBodyFraming::bfInvalid;
+        framingFault_ = "Invalid Content-Length.";
+        framingDoubtful_ = true;
+        break;
+    case LengthState::conflicting:
+        framing_ = TIdBodyFraming::bfInvalid;
+        framingFault_ = "Conflicting Content-Length values.";
+        framingDoubtful_ = true;
+        break;
+    }
 }
 
 bool TIdHTTPResponse::KeepConnection() {
     client_->CheckConnectionClosed(false, false);
-    keepConnection_ = client_->IsConnected() && !LengthIsAmbiguous();
+    keepConnection_ = client_->IsConnected() && !FramingDoubtful();
     if (keepConnection_) {
         const AnsiString connection = Trim(Connection());
         const AnsiString proxyConnection = Trim(ProxyConnection());
         if (client_->ProtocolVersion() == TIdHTTPProtocolVersion::pv1_1)
             keepConnection_ = !SameText(connection, "CLOSE") && !SameText(proxyConnection, "CLOSE");
-        else
-            keepConnection_ = SameText(connection, "KEEP-ALIVE") || SameText(proxyConnection, "KEEP-ALIVE");
+        else keepConnection_ = SameText(connection, "KEEP-ALIVE") || SameText(proxyConnection, "KEEP-ALIVE");
     }
     return keepConnection_;
 }

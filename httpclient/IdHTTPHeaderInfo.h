@@ -15,6 +15,9 @@ class TIdCustomHTTP;
 
 enum class TIdHTTPMethod : uint8_t { hmHead, hmGet, hmPost, hmOptions, hmTrace, hmPut, hmDelete, hmConnect };
 enum class TIdConnectionKind : uint8_t { ckDirect, ckSecure, ckProxy, ckSecureProxy };
+// How an answer's body is delimited: by its Content-Length, by chunked
+// coding, by the server's close, or not at all soundly (bfInvalid).
+enum class TIdBodyFraming : uint8_t { bfLength, bfChunked, bfUntilClosed, bfInvalid };
 
 class TIdEntityHeaderInfo : public TPersistent {
 public:
@@ -41,8 +44,8 @@ public:
     const AnsiString& ContentLanguage() const { return contentLanguage_; }
     void SetContentLanguage(const AnsiString& v) { contentLanguage_ = v; }
     // Sets HasContentLength too: true for 0 or more.
-    int32_t ContentLength() const { return contentLength_; }
-    void SetContentLength(int32_t v) {
+    int64_t ContentLength() const { return contentLength_; }
+    void SetContentLength(int64_t v) {
         contentLength_ = v;
         hasContentLength_ = v >= 0;
     }
@@ -73,7 +76,7 @@ private:
     AnsiString connection_;
     AnsiString contentEncoding_;
     AnsiString contentLanguage_;
-    int32_t contentLength_ = -1;
+    int64_t contentLength_ = -1;
     bool hasContentLength_ = false;
     uint32_t contentRangeStart_ = 0;
     uint32_t contentRangeEnd_ = 0;
@@ -201,12 +204,35 @@ public:
     int32_t StatusCode();
     // Whether the connection stays open after this answer; computed afresh
     // from the connection state, the client's protocol version and the
-    // Connection / Proxy-Connection values. An answer whose length is
-    // ambiguous (Content-Length lines that differ, or a Content-Length beside
-    // chunked coding) never keeps it: bytes the server meant as part of this
-    // answer could otherwise be read as the next one.
+    // Connection / Proxy-Connection values. An answer whose framing is
+    // doubtful (FramingDoubtful) never keeps it: bytes the server meant as
+    // part of this answer could otherwise be read as the next one.
     bool KeepConnection();
-    bool LengthIsAmbiguous() const;
+    // Fills the fields from HeaderLines, and the framing below.
+    void ParseHeaderLines() override;
+    // The body's framing, from the latest header block: Transfer-Encoding
+    // whose last coding is "chunked" (any letter case) wins; another
+    // Transfer-Encoding means up to the close; else every Content-Length
+    // value, decimal digits only, all equal; else up to the close.
+    TIdBodyFraming BodyFraming() const { return framing_; }
+    // The length for bfLength (up to 2^63-1), else -1.
+    int64_t BodyLength() const { return bodyLength_; }
+    // For bfInvalid: what is wrong, as the framing error's message.
+    const AnsiString& FramingFault() const { return framingFault_; }
+    // The answer cannot be trusted to end where its framing says: a
+    // Content-Length beside Transfer-Encoding, a Transfer-Encoding that does
+    // not end in chunked or comes in an HTTP/1.0 answer, an invalid framing,
+    // or a body the close cut short.
+    bool FramingDoubtful() const { return framingDoubtful_ || bodyCut_; }
+    // The server closed the connection before the body (or the trailer
+    // section after a chunked body) was whole. The bytes that came are in
+    // the content stream, also when the fetch returned.
+    bool BodyCut() const { return bodyCut_; }
+    void SetBodyCut(bool v) { bodyCut_ = v; }
+    // Where this answer ends is in doubt for another reason (an error while
+    // its body was read or discarded, a final answer that never came after an
+    // interim one): the connection is not reused.
+    void MarkFramingDoubtful() { framingDoubtful_ = true; }
     // Where a body is written; borrowed, never freed here.
     TStream* ContentStream() const { return contentStream_; }
     void SetContentStream(TStream* v) { contentStream_ = v; }
@@ -217,6 +243,11 @@ private:
     int32_t statusCode_ = -1;
     bool keepConnection_ = false;
     TStream* contentStream_ = nullptr;
+    TIdBodyFraming framing_ = TIdBodyFraming::bfUntilClosed;
+    int64_t bodyLength_ = -1;
+    AnsiString framingFault_;
+    bool framingDoubtful_ = false;
+    bool bodyCut_ = false;
 };
 
 // The code in a status line: the second word as an integer, or -1.

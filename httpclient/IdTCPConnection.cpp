@@ -1,6 +1,7 @@
 #include "IdTCPConnection.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "IdIOHandlerSocket.h"
@@ -111,8 +112,8 @@ int32_t TIdTCPConnection::FillInputBuffer(bool raiseIfDisconnected, int32_t time
     return Receive(nullptr, std::max(recvBufferSize_, 0), 0, raiseIfDisconnected, timeout, raiseOnTimeout);
 }
 
-int32_t TIdTCPConnection::Receive(uint8_t* dest, int32_t room, int32_t held, bool raiseIfDisconnected,
-                                  int32_t timeout, bool raiseOnTimeout) {
+int32_t TIdTCPConnection::Receive(uint8_t* dest, int32_t room, int32_t held, bool raiseIfDisconnected, int32_t timeout,
+                                  bool raiseOnTimeout) {
     if (timeout == -1) timeout = readTimeout_;
     const int32_t wait = timeout == 0 ? kNoLimit : timeout;
 
@@ -285,7 +286,7 @@ void TIdTCPConnection::ReadBlockToStream(TStream& stream, int32_t count) {
     AddWork(TWorkMode::wmRead, count);
 }
 
-void TIdTCPConnection::ReadToStream(TStream& stream, int32_t count, bool untilClosed) {
+int64_t TIdTCPConnection::ReadToStream(TStream& stream, int64_t count, bool untilClosed) {
     if (count == -1 && !untilClosed) {
         uint8_t prefix[4];
         ReadExact(prefix, 4);
@@ -295,35 +296,40 @@ void TIdTCPConnection::ReadToStream(TStream& stream, int32_t count, bool untilCl
     // The announced count is only a hint: the stream grows as bytes arrive, so
     // a huge announced length costs nothing until the bytes are really there.
     if (count >= 0) stream.Reserve(count);
-    int64_t w = untilClosed ? 2147483647 : count;
+    int64_t w = untilClosed ? INT64_MAX : count;
+    const int64_t wanted = w;
     TIdWorkScope work(*this, TWorkMode::wmRead, untilClosed ? 0 : count, [&] {
         const int64_t position = stream.Position();
         if (stream.Size() > position) stream.SetSize(position);
     });
-    if (!inputBuffer_.Empty() && w > 0) {
+    // Moves buffered bytes, at most what is still wanted, to the stream.
+    auto takeBuffered = [&] {
         const int32_t take = static_cast<int32_t>(std::min<int64_t>(inputBuffer_.Size(), w));
+        if (take <= 0) return;
         stream.WriteBuffer(inputBuffer_.Data(), take);
         inputBuffer_.Consume(take);
         w -= take;
-    }
+    };
+    takeBuffered();
     const int64_t k = std::min<int64_t>(w, recvBufferSize_);
     while (IsConnected() && w > 0) {
         const int32_t i = static_cast<int32_t>(std::min(w, k));
         try {
             ReadBlockToStream(stream, i);
         } catch (const EIdConnClosedGracefully&) {
+            // The bytes of the block the close left unfinished came: they go
+            // to the stream before the close is told.
+            takeBuffered();
             if (!untilClosed) throw;
-            const int32_t rest = inputBuffer_.Size();
-            if (rest > 0) {
-                stream.WriteBuffer(inputBuffer_.Data(), rest);
-                inputBuffer_.Consume(rest);
-                w -= rest;
-            }
             inputBuffer_.Clear();
             continue;
+        } catch (...) {
+            takeBuffered();
+            throw;
         }
         w -= i;
     }
+    return wanted - w;
 }
 
 // ---- writing
@@ -403,7 +409,8 @@ void TIdTCPConnection::SendStream(TStream& stream, bool fromStart, bool countPre
     TIdWorkScope work(*this, TWorkMode::wmWrite, toSend);
     std::vector<uint8_t> chunk;
     while (stream.Position() < end) {
-        const int32_t want = static_cast<int32_t>(std::min<int64_t>(std::max(sendBufferSize_, 1), end - stream.Position()));
+        const int32_t want =
+            static_cast<int32_t>(std::min<int64_t>(std::max(sendBufferSize_, 1), end - stream.Position()));
         chunk.resize(static_cast<size_t>(want));
         const int32_t got = stream.Read(chunk.data(), want);
         if (got <= 0) throw EIdNoDataToRead();

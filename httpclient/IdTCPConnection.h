@@ -61,7 +61,11 @@ public:
     virtual int32_t FillInputBuffer(bool raiseIfDisconnected, int32_t timeout, bool raiseOnTimeout);
     virtual AnsiString ReadLine(const AnsiString& terminator = "\n", int32_t timeout = -1, int32_t maxLength = -1);
     void ReadExact(void* buffer, int32_t count);
-    void ReadToStream(TStream& stream, int32_t count = -1, bool untilClosed = false);
+    // Reads `count` bytes (-1 and not untilClosed: a 4-byte big-endian count
+    // first), or every byte up to the close, into the stream; returns how many
+    // it wrote. Every byte received goes to the stream before an error (a
+    // close before `count` bytes raises EIdConnClosedGracefully) goes on.
+    int64_t ReadToStream(TStream& stream, int64_t count = -1, bool untilClosed = false);
     bool LineSplit() const { return lineSplit_; }
     bool LineTimedOut() const { return lineTimedOut_; }
     // While a deadline is set, every wait for data ends by it at the latest,

@@ -72,8 +72,10 @@ void TForm1::Timer1Timer(TComponent* /*sender*/) {
     try {
         http->GetDocument(probeURL_);
         answered = true;
-    } catch (const EIdHTTPProtocolException&) {
-        answered = true;  // any status line means the server is up
+    } catch (const EIdProtocolReplyError&) {
+        // Any status line means the server is up: an error answer, or an
+        // answer whose body framing is broken.
+        answered = true;
     } catch (const Exception&) {
         ++FailedTries;
     }

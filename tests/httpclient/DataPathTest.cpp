@@ -70,7 +70,9 @@ TEST(ReadLine, EndsAtLineFeedWithOrWithoutCarriageReturn) {
         std::vector<AnsiString> lines;
     };
     const Case cases[] = {
-        {"crlf and bare lf", {step::Send("HTTP/1.1 200 OK\r\nA: b\nC: d\r\n\r\n")}, {"HTTP/1.1 200 OK", "A: b", "C: d", ""}},
+        {"crlf and bare lf",
+         {step::Send("HTTP/1.1 200 OK\r\nA: b\nC: d\r\n\r\n")},
+         {"HTTP/1.1 200 OK", "A: b", "C: d", ""}},
         {"cr inside a line stays", {step::Send("x\ry\n\r\r\n")}, {"x\ry", "\r"}},
         {"line split over sends",
          {step::Send("ab"), step::Pause(30), step::Send("c\r"), step::Pause(30), step::Send("\nd\n")},
@@ -222,22 +224,21 @@ TEST(ReadExact, CloseBeforeTheCountLeavesTheBytesBuffered) {
     EXPECT_EQ(std::string(buffer, 6), "456789");
 }
 
-TEST(ReadToStream, CountCutShortKeepsBufferedBytesAndCompleteBlocks) {
+TEST(ReadToStream, CountCutShortWritesEveryByteThatCameBeforeRaising) {
     struct Case {
         const char* name;
         Script script;
         int32_t recvBufferSize;
-        std::string inStream;
-        std::string leftInBuffer;
     };
-    // A line is read first; what came with it is buffered when the stream read starts.
+    // A line is read first; what came with it is buffered when the stream
+    // read starts. The unfinished last block goes to the stream too.
     const Case cases[] = {
-        {"buffered bytes go first, the unfinished block stays",
+        {"buffered bytes, then an unfinished block",
          {step::Send("HEAD\nbody-"), step::Pause(200), step::Send("0123456789"), step::Pause(200), step::Close()},
-         32768, "body-", "0123456789"},
-        {"complete blocks are kept",
-         {step::Send("HEAD\n"), step::Pause(200), step::Send("0123456789"), step::Pause(200), step::Close()},
-         4, "01234567", "89"},
+         32768},
+        {"complete blocks, then an unfinished one",
+         {step::Send("HEAD\nbody-"), step::Pause(200), step::Send("0123456789"), step::Pause(200), step::Close()},
+         4},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -246,10 +247,8 @@ TEST(ReadToStream, CountCutShortKeepsBufferedBytesAndCompleteBlocks) {
         EXPECT_EQ(conn.client.ReadLine(), "HEAD");
         TMemoryStream stream;
         EXPECT_THROW(conn.client.ReadToStream(stream, 100), EIdConnClosedGracefully);
-        EXPECT_EQ(stream.Bytes(), c.inStream);
-        const TIdBuffer& left = conn.client.InputBuffer();
-        EXPECT_EQ(std::string(reinterpret_cast<const char*>(left.Data()), static_cast<size_t>(left.Size())),
-                  c.leftInBuffer);
+        EXPECT_EQ(stream.Bytes(), "body-0123456789");
+        EXPECT_TRUE(conn.client.InputBuffer().Empty());
     }
 }
 
@@ -333,10 +332,9 @@ TEST(ReadToStream, LongBodiesArriveWholeAndNothingAfterThemIsTaken) {
 TEST(ReadToStream, HugeAnnouncedCountDoesNotAllocateAhead) {
     Connected conn({step::Send("0123456789"), step::Pause(50), step::Close()});
     TMemoryStream stream;
-    EXPECT_THROW(conn.client.ReadToStream(stream, 2147483647), EIdConnClosedGracefully);
-    EXPECT_EQ(stream.Bytes().size(), 0u);
+    EXPECT_THROW(conn.client.ReadToStream(stream, int64_t{1} << 40), EIdConnClosedGracefully);
+    EXPECT_EQ(stream.Bytes(), "0123456789");
     EXPECT_LE(stream.Capacity(), int64_t(8) << 20);
-    EXPECT_EQ(conn.client.InputBuffer().Size(), 10);
 }
 
 // ---- resets
@@ -395,9 +393,12 @@ TEST(WriteReset, SendToAResetPeerDropsTheSocketAndRaises) {
 
 TEST(Write, BufferedHeadLeavesInOneSend) {
     Connected conn({step::ReadHead(), step::Close()});
-    const std::vector<AnsiString> head = {
-        "GET /kestrin HTTP/1.1", "Content-Type: text/html", "Host: localhost:9080",
-        "Accept: text/html, */*", "User-Agent: Mozilla/3.0 (compatible; HTTP Library)", ""};
+    const std::vector<AnsiString> head = {"GET /kestrin HTTP/1.1",
+                                          "Content-Type: text/html",
+                                          "Host: localhost:9080",
+                                          "Accept: text/html, */*",
+                                          "User-Agent: Mozilla/3.0 (compatible; HTTP Library)",
+                                          ""};
     size_t length = 0;
     conn.client.BeginBufferedWrite(-1);
     for (const AnsiString& line : head) {

@@ -41,7 +41,10 @@ std::string Answer(const std::string& body) {
 }
 
 // Bytes a text-mode stream would change: LF alone, CR LF, Ctrl-Z, NUL, high bytes.
-const std::string kBinary("a\nb\r\nc\x1a" "d\0e\xff\x80", 12);
+const std::string kBinary(
+    "a\nb\r\nc\x1a"
+    "d\0e\xff\x80",
+    12);
 
 TEST(HttpGet, WritesEveryBodyByteForByteOverOneKeptConnection) {
     ScriptedServer server({{ReadHead(), Send(Answer(kBinary)), ReadHead(), Send(Answer(kBinary)), ReadHead(),
@@ -55,10 +58,12 @@ TEST(HttpGet, WritesEveryBodyByteForByteOverOneKeptConnection) {
 
 TEST(HttpGet, OptionsShapeTheRequests) {
     ScriptedServer server(
-        {{ReadHead(), Send("HTTP/1.0 302 Found\r\nLocation: /moved\r\nConnection: keep-alive\r\nContent-Length: 0\r\n\r\n"),
+        {{ReadHead(),
+          Send("HTTP/1.0 302 Found\r\nLocation: /moved\r\nConnection: keep-alive\r\nContent-Length: 0\r\n\r\n"),
           ReadHead(), Send("HTTP/1.0 200 OK\r\nContent-Length: 4\r\n\r\ndone"), Close()}});
     const std::string file = "httpget_test.body";
-    const ProgramRun r = HttpGet({"-0", "-L", "-t", "2000", "-H", "X-A: 1", "-H", "X-B: 2", "-o", file, UrlOf(server, "/k")});
+    const ProgramRun r =
+        HttpGet({"-0", "-L", "-t", "2000", "-H", "X-A: 1", "-H", "X-B: 2", "-o", file, UrlOf(server, "/k")});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(ReadFile(file), "done");
@@ -91,24 +96,31 @@ TEST(HttpGet, ReportsTheFirstFailureAndStops) {
     }
     ScriptedServer trickling({trickle, trickle}, {0, 5000, false});
     const Case cases[] = {
-        {"protocol error", {UrlOf(notFound)}, 1, "",
+        {"protocol error",
+         {UrlOf(notFound)},
+         1,
+         "",
          "EIdHTTPProtocolException: HTTP/1.1 404 Not Found\nReplyCode: 404\nno\r\npe!"},
-        {"refused, after one body", {UrlOf(refusedAfter), closedUrl, UrlOf(refusedAfter)}, 2, "first",
+        {"refused, after one body",
+         {UrlOf(refusedAfter), closedUrl, UrlOf(refusedAfter)},
+         2,
+         "first",
          "EIdSocketError: Socket Error # 10061\\r\\nConnection refused.\n"},
         {"read time-out", {"-t", "300", UrlOf(silent)}, 2, "", "EIdReadTimeout: Read Timeout\n"},
         // What arrived before the bound is written out (any number of "x").
         {"trickling body, -m", {"-t", "300", "-m", "600", UrlOf(trickling)}, 2, "x*", "EIdReadTimeout: Read Timeout\n"},
-        {"trickling body, --max-time", {"--max-time", "600", UrlOf(trickling)}, 2, "x*",
+        {"trickling body, --max-time",
+         {"--max-time", "600", UrlOf(trickling)},
+         2,
+         "x*",
          "EIdReadTimeout: Read Timeout\n"},
         {"line break in the URL", {closedUrl + "\r\nX: y"}, 2, "", "EIdException: Invalid character in URL\n"},
     };
     for (const Case& c : cases) {
         const ProgramRun r = HttpGet(c.args);
         EXPECT_EQ(r.status, c.status) << c.what;
-        if (c.out == "x*")
-            EXPECT_EQ(r.out.find_first_not_of('x'), std::string::npos) << c.what << ": " << r.out;
-        else
-            EXPECT_EQ(r.out, c.out) << c.what;
+        if (c.out == "x*") EXPECT_EQ(r.out.find_first_not_of('x'), std::string::npos) << c.what << ": " << r.out;
+        else EXPECT_EQ(r.out, c.out) << c.what;
         EXPECT_EQ(r.err, c.err) << c.what;
     }
 }
@@ -131,13 +143,18 @@ TEST(HttpGet, ABodyShortOfItsLengthIsWrittenAndReported) {
         std::vector<std::string> options = {};
     };
     const Case cases[] = {
-        {"bytes came with the head", {ReadHead(), Send(head + "10\r\n\r\n01234"), Close()}, "01234",
+        {"bytes came with the head",
+         {ReadHead(), Send(head + "10\r\n\r\n01234"), Close()},
+         "01234",
          "httpget: transfer closed with 5 bytes remaining\n"},
         // The last bytes form a block the close left unfinished.
         {"bytes came after the head",
          {ReadHead(), Send(head + "70000\r\n\r\n"), Pause(50), Send(std::string(40000, 'x')), Pause(50), Close()},
-         std::string(40000, 'x'), "httpget: transfer closed with 30000 bytes remaining\n"},
-        {"huge announced length", {ReadHead(), Send(head + "2147483647\r\n\r\n0123456789"), Close()}, "0123456789",
+         std::string(40000, 'x'),
+         "httpget: transfer closed with 30000 bytes remaining\n"},
+        {"huge announced length",
+         {ReadHead(), Send(head + "2147483647\r\n\r\n0123456789"), Close()},
+         "0123456789",
          "httpget: transfer closed with 2147483637 bytes remaining\n"},
         // An answer that carries no body is never short, whatever its length says.
         {"204 with a length",
@@ -158,11 +175,84 @@ TEST(HttpGet, ABodyShortOfItsLengthIsWrittenAndReported) {
     }
 }
 
+TEST(HttpGet, FramingFaultsAreReportedAndNeverMixAnswers) {
+    const std::string chunked = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+    const std::string injected = Answer("injected");
+    struct Case {
+        const char* what;
+        Script script;  // the first connection; a second one answers "fresh"
+        int status;
+        std::string out, err;
+        int connections;
+    };
+    const Case cases[] = {
+        {"chunk extension",
+         {ReadHead(), Send(chunked + "5;name=value\r\nhello\r\n0\r\n\r\n"), ReadHead(), Send(Answer("second")),
+          Silent(3000)},
+         0,
+         "hellosecond",
+         "",
+         1},
+        {"hexadecimal Content-Length",
+         {ReadHead(), Send("HTTP/1.1 200 OK\r\nContent-Length: 0x5\r\n\r\nhello"), ReadHead(), Send(Answer("second")),
+          Silent(3000)},
+         8,
+         "",
+         "EIdHTTPFramingError: Invalid Content-Length.\n",
+         1},
+        // The bytes after the size line are chunk data, not the next answer.
+        {"chunk size 0x80000000",
+         {ReadHead(), Send(chunked + "80000000\r\n"), Pause(200), Send(injected), Pause(100), Close()},
+         18,
+         injected,
+         "httpget: transfer closed with outstanding read data remaining\n",
+         1},
+        {"two different Content-Length values",
+         {ReadHead(), Send("HTTP/1.1 200 OK\r\nContent-Length: 5\r\nContent-Length: 10\r\n\r\nhelloworld"),
+          Silent(3000)},
+         8,
+         "",
+         "EIdHTTPFramingError: Conflicting Content-Length values.\n",
+         1},
+        {"Content-Length beside chunked coding",
+         {ReadHead(),
+          Send("HTTP/1.1 200 OK\r\nContent-Length: 5\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n"
+               "0\r\n\r\n"),
+          ReadHead(), Send(Answer("second")), Silent(3000)},
+         0,
+         "hellofresh",
+         "",
+         2},
+        {"103 before the answer",
+         {ReadHead(), Send("HTTP/1.1 103 Early Hints\r\n\r\n" + Answer("ok")), ReadHead(), Send(Answer("second")),
+          Silent(3000)},
+         0,
+         "oksecond",
+         "",
+         1},
+        {"closed within the trailer section",
+         {ReadHead(), Send(chunked + "5\r\nhello\r\n0\r\nX-A: 1\r\n"), Pause(100), Close()},
+         18,
+         "hello",
+         "httpget: transfer closed with outstanding read data remaining\n",
+         1},
+    };
+    for (const Case& c : cases) {
+        ScriptedServer server({c.script, AnswerOnce(Answer("fresh"))});
+        const ProgramRun r = HttpGet({"-n", "2", UrlOf(server)});
+        EXPECT_EQ(r.status, c.status) << c.what << ": " << r.err;
+        EXPECT_EQ(r.out, c.out) << c.what;
+        EXPECT_EQ(r.err, c.err) << c.what;
+        server.Stop();
+        EXPECT_EQ(server.Accepted(), c.connections) << c.what;
+    }
+}
+
 TEST(HttpGet, HelpAndUsage) {
     const ProgramRun help = HttpGet({"--help"});
     EXPECT_EQ(help.status, 0);
     for (const char* word : {"Usage: httpget", "-o FILE", "-t MS", "-m, --max-time MS", "-0", "-H", "-L", "-n N",
-                             "ReplyCode", "bytes remaining", "18"})
+                             "ReplyCode", "bytes remaining", "18", "EIdHTTPFramingError"})
         EXPECT_NE(help.out.find(word), std::string::npos) << word;
     EXPECT_EQ(HttpGet({}).status, 2);
     EXPECT_EQ(HttpGet({"-n", "0", "http://127.0.0.1/"}).status, 2);

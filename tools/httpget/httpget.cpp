@@ -1,7 +1,6 @@
 // httpget [options] URL...: GETs the URLs in order with one client object,
 // so that a kept connection carries the next fetch, and writes each body
 // to the output as it arrives.
-#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -36,13 +35,19 @@ const char kUsage[] =
     "error (CR and LF in the message written as \\r and \\n); for\n"
     "EIdHTTPProtocolException (the server answered with an error) a line\n"
     "\"ReplyCode: N\" and the error body follow, and the status is 1; for any\n"
-    "other error, and for wrong usage, it is 2. When the server closes the\n"
-    "connection before a body reaches its Content-Length, the bytes that came\n"
-    "are written, the program stops with the line \"httpget: transfer closed\n"
-    "with N bytes remaining\" on standard error, and the status is 18.\n";
+    "other error, and for wrong usage, it is 2. For EIdHTTPFramingError (the\n"
+    "server answered, but where its answer ends cannot be told: a bad\n"
+    "Content-Length or chunk framing) the status is 8. When the server closes\n"
+    "the connection before a body is whole, the bytes that came are written,\n"
+    "the program stops with one line on standard error, \"httpget: transfer\n"
+    "closed with N bytes remaining\" (or, where N is not known, \"httpget:\n"
+    "transfer closed with outstanding read data remaining\"), and the status\n"
+    "is 18.\n";
 
-// Exit status for a body that ended short of its announced length (curl's).
+// Exit statuses of curl's: a body cut short by the close, and an answer whose
+// framing is broken.
 constexpr int kShortBody = 18;
+constexpr int kWeirdReply = 8;
 
 struct Options {
     std::string output;
@@ -153,31 +158,14 @@ private:
     int64_t written_ = 0;
 };
 
-// Whether the answer that ended the fetch handed its body to the output: a
-// 204 answer has none, and a redirect answer that reached the redirect limit
-// had its body read and put aside by the client.
-bool BodyWasDelivered(TIdHTTPResponse& response) {
-    const int32_t code = response.StatusCode();
-    return code != 204 && code / 100 != 3 && response.Location().empty();
-}
-
-// Bytes still missing from the body just fetched, 0 when it is whole. A
-// body read by its Content-Length that the server's close cut short leaves
-// the bytes of its unfinished last block in the input buffer; they arrived,
-// so they are written out before the shortfall is counted.
-int64_t Shortfall(TIdHTTP& http, OutputStream& out, int64_t start) {
-    TIdHTTPResponse& response = *http.Response();
-    const int64_t announced = response.ContentLength();
-    if (announced <= 0 || !BodyWasDelivered(response)) return 0;
-    int64_t got = out.Position() - start;
-    TIdBuffer& left = http.InputBuffer();
-    if (got < announced && !left.Empty() && !http.IsConnected()) {
-        const int32_t take = static_cast<int32_t>(std::min<int64_t>(left.Size(), announced - got));
-        out.WriteBuffer(left.Data(), take);
-        left.Consume(take);
-        got += take;
-    }
-    return announced - got;
+// Reports a body the server's close cut short; its bytes that came have been
+// written.
+int ReportCutBody(TIdHTTPResponse& response, int64_t written) {
+    if (response.BodyFraming() == TIdBodyFraming::bfLength && written < response.BodyLength())
+        std::fprintf(stderr, "httpget: transfer closed with %" PRId64 " bytes remaining\n",
+                     response.BodyLength() - written);
+    else std::fprintf(stderr, "httpget: transfer closed with outstanding read data remaining\n");
+    return kShortBody;
 }
 
 int Run(const Options& o) {
@@ -206,15 +194,18 @@ int Run(const Options& o) {
         if (o.http10) http.SetProtocolVersion(TIdHTTPProtocolVersion::pv1_0);
         http.SetHandleRedirects(o.followRedirects);
         for (const std::string& line : o.headers) http.Request()->CustomHeaders().Add(line);
+        TIdHTTPResponse& response = *http.Response();
         for (const std::string& url : o.urls) {
             for (int32_t n = 0; n < o.times; ++n) {
                 const int64_t start = stream.Position();
-                http.GetDocumentToStream(url, stream);
-                const int64_t remaining = Shortfall(http, stream, start);
-                if (remaining > 0) {
-                    std::fprintf(stderr, "httpget: transfer closed with %" PRId64 " bytes remaining\n", remaining);
-                    return kShortBody;
+                try {
+                    http.GetDocumentToStream(url, stream);
+                } catch (const EIdConnClosedGracefully&) {
+                    // Closed inside a chunked body: what came is written.
+                    if (response.BodyCut()) return ReportCutBody(response, stream.Position() - start);
+                    throw;
                 }
+                if (response.BodyCut()) return ReportCutBody(response, stream.Position() - start);
             }
         }
     } catch (const OutputFailed&) {
@@ -225,6 +216,9 @@ int Run(const Options& o) {
                      static_cast<int>(e.ReplyCode()));
         WriteAll(stderr, e.ErrorBody());
         return 1;
+    } catch (const EIdHTTPFramingError& e) {
+        std::fprintf(stderr, "%s: %s\n", e.ClassName(), Escaped(e.Message()).c_str());
+        return kWeirdReply;
     } catch (const Exception& e) {
         std::fprintf(stderr, "%s: %s\n", e.ClassName(), Escaped(e.Message()).c_str());
         return 2;

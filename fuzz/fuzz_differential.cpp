@@ -17,6 +17,7 @@
 #include <http_parser.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -54,8 +55,9 @@ struct OracleAnswer {
     uint64_t largestChunk = 0;
     int trailers = 0;
     std::string transferEncoding;
-    http_errno error = HPE_OK;   // the parser's complaint for BadBody and BadHead
-    bool looseChunkEnd = false;  // a chunk's data not followed by CRLF
+    http_errno error = HPE_OK;    // the parser's complaint for BadBody and BadHead
+    bool looseChunkEnd = false;   // a chunk's data not followed by CRLF
+    bool looseChunkSize = false;  // a chunk-size line not beginning with a hex digit
 };
 
 struct OracleState {
@@ -79,7 +81,11 @@ void EndHeaderLine(OracleState& s) {
     if (s.field.empty()) return;
     std::string lower;
     for (char c : s.field) lower += static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-    if (lower == "transfer-encoding") s.answer->transferEncoding = s.value;
+    if (lower == "transfer-encoding") {
+        // Several fields make one list.
+        std::string& list = s.answer->transferEncoding;
+        list += (list.empty() ? "" : ", ") + s.value;
+    }
     s.field.clear();
     s.value.clear();
 }
@@ -88,6 +94,7 @@ int OnMessageBegin(http_parser* p) {
     OracleState& s = State(p);
     s.inHead = true;
     s.headDone = false;
+    s.lastChunk = false;
     s.answer->body.clear();
     s.answer->transferEncoding.clear();
     s.answer->trailers = 0;
@@ -136,6 +143,14 @@ int OnBody(http_parser* p, const char* at, size_t length) {
     OracleState& s = State(p);
     s.answer->body.append(at, length);
     const size_t from = static_cast<size_t>(at - s.base);
+    if (p->flags & F_CHUNKED && s.chunkDataEnd == 0) {
+        // The first data of a chunk: its size line, before the line end just
+        // passed, must begin with a hex digit (the parser passes over other
+        // bytes there).
+        size_t line = from >= 2 ? from - 2 : 0;
+        while (line > 0 && s.base[line - 1] != '\n') --line;
+        if (!std::isxdigit(static_cast<unsigned char>(s.base[line]))) s.answer->looseChunkSize = true;
+    }
     for (size_t i = from; i < from + length; ++i) s.isBody[i] = true;
     s.chunkDataEnd = from + length;
     return 0;
@@ -210,13 +225,15 @@ OracleAnswer ReadWithOracle(const std::string& stream) {
                 return answer;
             }
             if (answer.status / 100 == 1) {
-                // An interim answer: the final one follows.
+                // An interim answer: the final one follows (a failure before
+                // its first byte is one of the head).
                 answer.interim.push_back(answer.status);
+                state.headDone = false;
                 continue;
             }
             answer.end = at;
             if (LoneCR(stream, state.isBody, at)) answer.kind = OracleAnswer::BadHead;
-            else if (answer.looseChunkEnd) answer.kind = OracleAnswer::BadBody;
+            else if (answer.looseChunkEnd || answer.looseChunkSize) answer.kind = OracleAnswer::BadBody;
             else answer.kind = OracleAnswer::Framed;
             return answer;
         }
@@ -239,9 +256,9 @@ OracleAnswer ReadWithOracle(const std::string& stream) {
         return answer;
     }
     if (state.completed) {
-        answer.kind = !state.headDone        ? OracleAnswer::None
-                      : answer.looseChunkEnd ? OracleAnswer::BadBody
-                                             : OracleAnswer::ToClose;
+        answer.kind = !state.headDone                                 ? OracleAnswer::None
+                      : answer.looseChunkEnd || answer.looseChunkSize ? OracleAnswer::BadBody
+                                                                      : OracleAnswer::ToClose;
         answer.end = stream.size();
     } else if (!state.headDone) {
         // Nothing, or a head cut by the close (the client reads on with the
@@ -303,12 +320,17 @@ std::string KnownFault(const OracleAnswer& a, const std::string& stream) {
         return "Transfer-Encoding other than a plain chunked";
     if (a.chunked) {
         if (a.largestChunk >= 0x80000000u) return "chunk size of 0x80000000 or more";
-        if (a.error == HPE_INVALID_CHUNK_SIZE) return "chunk size not hexadecimal";
+        if (a.error == HPE_INVALID_CHUNK_SIZE || a.looseChunkSize) return "chunk size not hexadecimal";
+        if (a.error == HPE_INVALID_CONTENT_LENGTH) return "chunk size beyond 64 bits";
         if (stream.find(';') != std::string::npos) return "chunk extension";
         if (a.transferEncoding.find("chunked") == std::string::npos) return "Chunked in capitals";
         if (a.trailers > 1) return "trailers beyond the first";
     }
     if (a.kind == OracleAnswer::Cut) return "short body";
+    // Found by this target, not yet mended either.
+    if (a.status == 304) return "304 read with a body";
+    if (a.looseChunkEnd) return "chunk data not ended by CRLF";
+    if (!stream.empty() && (stream[0] == '\r' || stream[0] == '\n')) return "empty line before the status line";
     return {};
 }
 

@@ -190,6 +190,14 @@ bool LoneCR(const std::string& stream, const std::vector<bool>& isBody, size_t e
     return false;
 }
 
+// Debian's build of the parser does not check the letters of "HTTP/" in the
+// status line; the client needs them. Answers whose status line (after any
+// empty lines) has other letters are not compared.
+bool StatusLineStarts(const std::string& stream, size_t at) {
+    while (at < stream.size() && (stream[at] == '\r' || stream[at] == '\n')) ++at;
+    return stream.compare(at, 5, "HTTP/") == 0;
+}
+
 // The parser's reading of the first final answer in `stream`.
 OracleAnswer ReadWithOracle(const std::string& stream) {
     OracleAnswer answer;
@@ -214,6 +222,10 @@ OracleAnswer ReadWithOracle(const std::string& stream) {
 
     size_t at = 0;
     for (;;) {
+        if (!StatusLineStarts(stream, at)) {
+            answer.kind = OracleAnswer::BadHead;
+            return answer;
+        }
         state.completed = false;
         const size_t n = http_parser_execute(&parser, &settings, stream.data() + at, stream.size() - at);
         at += n;

@@ -58,6 +58,7 @@ struct OracleAnswer {
     http_errno error = HPE_OK;    // the parser's complaint for BadBody and BadHead
     bool looseChunkEnd = false;   // a chunk's data not followed by CRLF
     bool looseChunkSize = false;  // a chunk-size line not beginning with a hex digit
+    bool emptyLineFirst = false;  // an empty line before a status line
 };
 
 struct OracleState {
@@ -222,6 +223,7 @@ OracleAnswer ReadWithOracle(const std::string& stream) {
 
     size_t at = 0;
     for (;;) {
+        if (at < stream.size() && (stream[at] == '\r' || stream[at] == '\n')) answer.emptyLineFirst = true;
         if (!StatusLineStarts(stream, at)) {
             answer.kind = OracleAnswer::BadHead;
             return answer;
@@ -342,7 +344,7 @@ std::string KnownFault(const OracleAnswer& a, const std::string& stream) {
     // Found by this target, not yet mended either.
     if (a.status == 304) return "304 read with a body";
     if (a.looseChunkEnd) return "chunk data not ended by CRLF";
-    if (!stream.empty() && (stream[0] == '\r' || stream[0] == '\n')) return "empty line before the status line";
+    if (a.emptyLineFirst) return "empty line before the status line";
     return {};
 }
 

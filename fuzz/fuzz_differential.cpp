@@ -55,6 +55,7 @@ struct OracleAnswer {
     uint64_t largestChunk = 0;
     int trailers = 0;
     std::string transferEncoding;
+    int transferEncodingFields = 0;
     http_errno error = HPE_OK;    // the parser's complaint for BadBody and BadHead
     bool looseChunkEnd = false;   // a chunk's data not followed by CRLF
     bool looseChunkSize = false;  // a chunk-size line not beginning with a hex digit
@@ -85,7 +86,7 @@ void EndHeaderLine(OracleState& s) {
     if (lower == "transfer-encoding") {
         // Several fields make one list.
         std::string& list = s.answer->transferEncoding;
-        list += (list.empty() ? "" : ", ") + s.value;
+        list += (s.answer->transferEncodingFields++ == 0 ? "" : ", ") + s.value;
     }
     s.field.clear();
     s.value.clear();
@@ -98,6 +99,7 @@ int OnMessageBegin(http_parser* p) {
     s.lastChunk = false;
     s.answer->body.clear();
     s.answer->transferEncoding.clear();
+    s.answer->transferEncodingFields = 0;
     s.answer->trailers = 0;
     s.answer->largestChunk = 0;
     return 0;
@@ -330,7 +332,8 @@ std::string KnownFault(const OracleAnswer& a, const std::string& stream) {
     if (a.hasContentLength && !a.chunked && a.contentLength >= 0x80000000u) return "Content-Length of 2^31 or more";
     std::string coding;
     for (char ch : a.transferEncoding) coding += static_cast<char>(ch >= 'A' && ch <= 'Z' ? ch + 32 : ch);
-    if (coding.find("chunked") != std::string::npos && (!a.chunked || coding != "chunked"))
+    if (coding.find("chunked") != std::string::npos &&
+        (!a.chunked || coding != "chunked" || a.transferEncodingFields > 1))
         return "Transfer-Encoding other than a plain chunked";
     if (a.chunked) {
         if (a.largestChunk >= 0x80000000u) return "chunk size of 0x80000000 or more";
@@ -338,7 +341,7 @@ std::string KnownFault(const OracleAnswer& a, const std::string& stream) {
         if (a.error == HPE_INVALID_CONTENT_LENGTH) return "chunk size beyond 64 bits";
         if (stream.find(';') != std::string::npos) return "chunk extension";
         if (a.transferEncoding.find("chunked") == std::string::npos) return "Chunked in capitals";
-        if (a.trailers > 1) return "trailers beyond the first";
+        if (a.trailers > 0) return "trailer lines (one line read after the last chunk)";
     }
     if (a.kind == OracleAnswer::Cut) return "short body";
     // Found by this target, not yet mended either.

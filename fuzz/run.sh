@@ -10,10 +10,11 @@ set -eu
 cd "$(dirname "$0")/.."
 seconds=${1:-600}
 [ $# -gt 0 ] && shift
-targets=${*:-"fuzz_response fuzz_uri fuzz_headerlist fuzz_integer fuzz_cookies"}
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j2
+# Every target the build defines, as its configure step listed them.
+targets=${*:-$(cat build/fuzz/fuzz/targets.txt)}
 mkdir -p build/fuzz/logs build/fuzz/findings
 
 pids=""

@@ -218,6 +218,9 @@ void TIdHTTPProtocol::RaiseProtocolError() {
         client_->ReadResponseBody(response);
         body = scratch.Bytes();
     }
+    // A 304 answer has no body of its own in HTTP: what its framing took may
+    // be the start of the next answer, so the connection is not reused.
+    if (response.StatusCode() == 304) response.MarkFramingDoubtful();
     throw EIdHTTPProtocolException(response.StatusCode(), response.StatusLine(), body);
 }
 

@@ -390,7 +390,7 @@ bool Disagree(const char* what, const OracleAnswer& o, const ClientAnswer& c, co
 }
 
 // Compares one answer; `base` is where it begins in what the client was
-// sent. False when they disagree on a known fault that is passed over.
+// sent. False when they differ only in a deliberate way.
 bool Compare(const OracleAnswer& o, const ClientAnswer& c, const std::string& stream, int64_t base) {
     switch (o.kind) {
     case OracleAnswer::Framed:

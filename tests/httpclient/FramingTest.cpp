@@ -248,6 +248,16 @@ std::vector<FramingCase> Cases() {
          "",
          false,
          false},
+        // A 304 has no body of its own: what its length takes may belong to
+        // the next answer, so its connection is not reused.
+        {"a 304 with a length",
+         {Send("HTTP/1.1 304 Not Modified\r\nContent-Length: 5\r\n\r\nhello")},
+         "EIdHTTPProtocolException",
+         "HTTP/1.1 304 Not Modified",
+         304,
+         "",
+         false,
+         false},
         {"Content-Length 2^31, closed after 10 bytes",
          {Send(kOk + "Content-Length: 2147483648\r\n\r\n0123456789"), Close()},
          "returned",

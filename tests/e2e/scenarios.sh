@@ -520,6 +520,11 @@ scenario_two_launchers() {
   e2e_expect_eq "pages handed to the browser" "$(e2e_urls | sort | tr '\n' ' ')" \
     "$PAGE_kestrin $PAGE_kestrin_install "
   e2e_expect_eq "answered connections" "$(e2e_connections | grep -c ' outcome=answered ')" 2
+  # Both wrote to the one run log, each line whole.
+  expect_run_log_well_formed
+  e2e_expect_eq "programs ending with exit code 0 in the run log" \
+    "$(e2e_run_log | sed -n 's/^[0-9-]* [0-9:.]* \([a-z_]*\)\[[0-9]*\] exit code 0$/\1/p' | sort | tr '\n' ' ')" \
+    "kestrin kestrin_install "
 }
 
 # cmdow, the launchers' helper, outside the one form they use: a usage

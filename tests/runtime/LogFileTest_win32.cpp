@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -71,6 +72,20 @@ TEST_F(LogFileTest, ALogOverTheBoundBecomesTheOlderOne) {
         EXPECT_EQ(ReadAll(log_), c.rotated ? "new\r\n" : old + "new\r\n");
         EXPECT_EQ(ReadAll(log_ + ".1"), c.rotated ? old : "older\r\n");
     }
+}
+
+// A line costs the launcher no more than a few milliseconds.
+TEST_F(LogFileTest, WritingALineIsCheap) {
+    ASSERT_TRUE(GuiPlatform::OpenLogFile(folder_.c_str(), "launcher.log", 256 * 1024));
+    const AnsiString line = "2026-12-11 14:03:06.198 kestrin[1234] probe 1 took 1 ms: refused";
+    const int kLines = 1000;
+    const int64_t start = GuiPlatform::MonotonicMs();
+    for (int i = 0; i < kLines; ++i) GuiPlatform::WriteLogLine(line);
+    const int64_t took = GuiPlatform::MonotonicMs() - start;
+    GuiPlatform::CloseLogFile();
+    std::printf("%d lines written in %lld ms\n", kLines, static_cast<long long>(took));
+    EXPECT_LT(took, kLines * 2);
+    EXPECT_EQ(ReadAll(log_).size(), static_cast<size_t>(kLines) * (line.size() + 2));
 }
 
 TEST_F(LogFileTest, AFolderThatCannotBeMadeMeansNoLog) {

@@ -65,7 +65,16 @@ WM_PID=""
 if [ -n "$E2E_XVFB_PID" ] && command -v openbox >/dev/null; then
   guard=()
   setpriv --pdeathsig TERM true 2>/dev/null && guard=(setpriv --pdeathsig TERM)
-  "${guard[@]}" openbox --sm-disable >"$E2E_DIR/openbox.log" 2>&1 &
+  # The title bar of a fixed dialog frame: caption and close button only,
+  # as Windows draws it (openbox would otherwise add its minimise and
+  # maximise buttons to every window).
+  cat >"$E2E_DIR/openbox-rc.xml" <<'EOF'
+<?xml version="1.0" encoding="UTF-8"?>
+<openbox_config xmlns="http://openbox.org/3.4/rc">
+  <theme><titleLayout>LC</titleLayout></theme>
+</openbox_config>
+EOF
+  "${guard[@]}" openbox --sm-disable --config-file "$E2E_DIR/openbox-rc.xml" >"$E2E_DIR/openbox.log" 2>&1 &
   WM_PID=$!
   trap '[ -n "$WM_PID" ] && kill "$WM_PID" 2>/dev/null; e2e_cleanup' EXIT
   for _ in $(seq 1 40); do

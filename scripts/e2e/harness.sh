@@ -314,7 +314,7 @@ e2e_find_run_log() {
 }
 
 # The run log's lines (CR LF ends taken off).
-e2e_run_log() { tr -d '\r' <"$E2E_RUN_LOG" 2>/dev/null || true; }
+e2e_run_log() { { tr -d '\r' <"$E2E_RUN_LOG"; } 2>/dev/null || true; }
 # Only the events: without the time, program and process id of each line.
 e2e_run_log_events() { e2e_run_log | sed 's/^[0-9-]* [0-9:.]* [a-z_]*\[[0-9]*\] //'; }
 # Lines that do not begin "YYYY-MM-DD HH:MM:SS.mmm PROGRAM[PID] ".

@@ -459,6 +459,22 @@ TEST_F(LauncherTest, ComIsUninitialisedOnlyAfterASuccessfulInitialise) {
     }
 }
 
+// Keeps the probe's port bound without listening while it lives, so that
+// every probe is refused: no other program's server can take the port
+// meanwhile, and no probe's own end can get it (a connection to itself).
+class ClosedProbePort {
+public:
+    ClosedProbePort() : socket_(loopback::Bind(ProbeSettings.port)) {
+        EXPECT_NE(socket_, loopback::kNoSocket) << "port " << ProbeSettings.port;
+    }
+    ~ClosedProbePort() { loopback::Close(socket_); }
+    ClosedProbePort(const ClosedProbePort&) = delete;
+    ClosedProbePort& operator=(const ClosedProbePort&) = delete;
+
+private:
+    loopback::Socket socket_;
+};
+
 // The events of the run log, without the time and program that start each
 // line.
 Strings LogEvents() {
@@ -576,7 +592,10 @@ TEST_F(LauncherTest, TheRunLogNamesHowAProbeFailed) {
         TestPlatform::Reset();
         ProbeSettings.timeout = 200;
         std::unique_ptr<ScriptedServer> server;
-        if (!c.script.empty()) {
+        std::unique_ptr<ClosedProbePort> closed;
+        if (c.script.empty()) {
+            closed = std::make_unique<ClosedProbePort>();
+        } else {
             ScriptedServerOptions options;
             options.port = ProbeSettings.port;
             options.stepTimeoutMs = 5000;
@@ -593,6 +612,7 @@ TEST_F(LauncherTest, TheRunLogNamesHowAProbeFailed) {
 }
 
 TEST_F(LauncherTest, TheRunLogOfAGiveUp) {
+    ClosedProbePort closed;
     EXPECT_EQ(RunLauncher(), 0);
     const Strings events = LogEvents();
     ASSERT_EQ(events.size(), 121u + 5u + ShortcutLine().size());
@@ -637,6 +657,7 @@ TEST_F(LauncherTest, TheRunLogOfFailures) {
                  {kLogServerStart, "error box: Not enough timers available.", "window shown",
                   "window closed by the user", "exit code 0"}})},
     };
+    ClosedProbePort closed;
     for (const Case& c : cases) {
         if (c.installOnly && !kInstall) continue;
         SCOPED_TRACE(c.name);

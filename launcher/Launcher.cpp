@@ -1,10 +1,25 @@
 #include "Launcher.h"
 
 #include "Forms.h"
+#include "RunLog.h"
 #include "Unit1.h"
+
+namespace {
+
+// Closes the run log with the exit code, however the run ends.
+int Finish(int exitCode) {
+    TRunLog::Write("exit code " + IntToStr(exitCode));
+    TRunLog::Close();
+    return exitCode;
+}
+
+}  // namespace
 
 int RunLauncher() {
     TApplication application;
+    TRunLog::Open(KESTRIN_PROGRAM_NAME);
+    TRunLog::Write("start: version " KESTRIN_VERSION_TEXT ", show command " +
+                   IntToStr(GuiPlatform::StartupShowCommand()));
     try {
         Application->Initialize();
         Application->SetTitle("KESTRIN");
@@ -12,7 +27,7 @@ int RunLauncher() {
         Application->Run();
     } catch (...) {
         ShowUnhandledException();
-        return 1;
+        return Finish(1);
     }
-    return 0;
+    return Finish(0);
 }

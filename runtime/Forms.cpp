@@ -6,6 +6,8 @@
 #include <memory>
 #include <typeinfo>
 
+#include "RunLog.h"
+
 TApplication* Application = nullptr;
 
 // ---- TFont
@@ -70,16 +72,16 @@ AnsiString PropertyError(const AnsiString& object, const AnsiString& property) {
 
 const char* const kBorderStyles[] = {"bsNone", "bsSingle", "bsSizeable", "bsDialog", "bsToolWindow", "bsSizeToolWin"};
 const char* const kFormStyles[] = {"fsNormal", "fsMDIChild", "fsMDIForm", "fsStayOnTop"};
-const char* const kPositions[] = {"poDesigned",       "poDefault",      "poDefaultPosOnly", "poDefaultSizeOnly",
-                                  "poScreenCenter",   "poDesktopCenter", "poMainFormCenter", "poOwnerFormCenter"};
+const char* const kPositions[] = {"poDesigned",     "poDefault",       "poDefaultPosOnly", "poDefaultSizeOnly",
+                                  "poScreenCenter", "poDesktopCenter", "poMainFormCenter", "poOwnerFormCenter"};
 const char* const kFontStyles[] = {"fsBold", "fsItalic", "fsUnderline", "fsStrikeOut"};
 
 struct TNamedInteger {
     const char* name;
     int32_t value;
 };
-const TNamedInteger kColors[] = {{"clWindowText", clWindowText}, {"clBtnFace", clBtnFace},
-                                 {"clBlack", 0x000000},          {"clWhite", 0xFFFFFF}};
+const TNamedInteger kColors[] = {
+    {"clWindowText", clWindowText}, {"clBtnFace", clBtnFace}, {"clBlack", 0x000000}, {"clWhite", 0xFFFFFF}};
 const TNamedInteger kCharsets[] = {{"ANSI_CHARSET", 0}, {"DEFAULT_CHARSET", 1}, {"SYMBOL_CHARSET", 2}};
 
 template <size_t N>
@@ -144,7 +146,8 @@ TForm::~TForm() {
 
 bool TForm::ReadProperty(const AnsiString& property, const TFormValue& value) {
     if (SameText(property, "Caption")) SetCaption(value.AsString());
-    else if (SameText(property, "BorderStyle")) SetBorderStyle(EnumValue<TFormBorderStyle>(value.AsIdentifier(), kBorderStyles));
+    else if (SameText(property, "BorderStyle"))
+        SetBorderStyle(EnumValue<TFormBorderStyle>(value.AsIdentifier(), kBorderStyles));
     else if (SameText(property, "FormStyle")) SetFormStyle(EnumValue<TFormStyle>(value.AsIdentifier(), kFormStyles));
     else if (SameText(property, "Position")) SetPosition(EnumValue<TPosition>(value.AsIdentifier(), kPositions));
     else if (SameText(property, "ClientWidth")) SetClientWidth(value.AsInteger());
@@ -245,12 +248,14 @@ void TForm::Show(int32_t showCommand) {
         PlaceOnce();
     }
     GuiPlatform::ShowWindow(handle, showCommand);
+    TRunLog::Write("window shown" + AnsiString(showCommand == swShowMaximized ? " maximised" : ""));
 }
 
 void TForm::ShowMinimizedUntilRestored() {
     const TWindowHandle handle = Handle();
     waitingForRestore_ = !shown_;
     GuiPlatform::ShowWindow(handle, swShowMinNoActive);
+    TRunLog::Write("window minimised, waiting for the user to restore it");
 }
 
 void TForm::PlaceOnce() {
@@ -272,6 +277,7 @@ void TForm::Close() {
 
 void TForm::WindowCloseRequested() noexcept {
     try {
+        TRunLog::Write("window closed by the user");
         Close();
     } catch (...) {
         HandleEventError(this);
@@ -334,9 +340,10 @@ AnsiString ExtractFileName(const AnsiString& path) {
 
 void ShowLastResortBox(const AnsiString& className, const AnsiString& message, const AnsiString& dot) {
     // A C++ exception carries no fault address, so none is claimed.
-    const AnsiString text = Format("Exception %s in module %s at %p.\r\n%s%s\r\n",
-                                   {className, ExtractFileName(GuiPlatform::ModuleFileName()),
-                                    static_cast<const void*>(nullptr), message, dot});
+    const AnsiString text = Format(
+        "Exception %s in module %s at %p.\r\n%s%s\r\n",
+        {className, ExtractFileName(GuiPlatform::ModuleFileName()), static_cast<const void*>(nullptr), message, dot});
+    TRunLog::Write("error box: " + text);
     GuiPlatform::MessageBoxA(0, text, "Application Error", mbOk | mbIconError | mbTaskModal);
 }
 
@@ -358,6 +365,7 @@ void TApplication::ShowException(const Exception& error) {
     // Owned by the main window, which the box disables while it is open;
     // without one, task-modal disables the thread's windows instead.
     const TWindowHandle owner = mainForm_ && mainForm_->HandleAllocated() ? mainForm_->Handle() : 0;
+    TRunLog::Write("error box: " + text);
     GuiPlatform::MessageBoxA(owner, text, title_, mbOk | mbIconError | (owner == 0 ? mbTaskModal : 0u));
 }
 

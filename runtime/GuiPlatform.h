@@ -99,6 +99,12 @@ struct TLabelParams {
     bool strikeOut = false;
 };
 
+// A local date and time to the millisecond.
+struct TLocalTime {
+    int32_t year = 0, month = 0, day = 0;
+    int32_t hour = 0, minute = 0, second = 0, millisecond = 0;
+};
+
 struct GuiPlatform {
     // Message loop. Waits for the next message and dispatches it (timer
     // ticks, window events); false once the quit message arrives.
@@ -124,14 +130,13 @@ struct GuiPlatform {
     static void GetVirtualScreenSize(int32_t& width, int32_t& height);
     // How the process was asked to show its first window.
     static int32_t StartupShowCommand();
-    static int32_t MessageBoxA(TWindowHandle owner, const AnsiString& text, const AnsiString& caption,
-                               uint32_t flags);
+    static int32_t MessageBoxA(TWindowHandle owner, const AnsiString& text, const AnsiString& caption, uint32_t flags);
     // Full path of the running program.
     static AnsiString ModuleFileName();
 
     // Shell. Null pointers are passed on as null.
-    static intptr_t ShellExecuteA(TWindowHandle owner, const char* verb, const char* file,
-                                  const char* parameters, const char* directory, int32_t showCommand);
+    static intptr_t ShellExecuteA(TWindowHandle owner, const char* verb, const char* file, const char* parameters,
+                                  const char* directory, int32_t showCommand);
     static int32_t SHGetSpecialFolderLocation(TWindowHandle owner, int32_t folder, void** idList);
     // `path` must hold 261 bytes.
     static bool SHGetPathFromIDListA(const void* idList, char* path);
@@ -140,8 +145,7 @@ struct GuiPlatform {
     // let go of one.
     static int32_t CoInitialize();
     static void CoUninitialize();
-    static int32_t CoCreateInstance(const TGUID& clsid, void* outer, uint32_t context, const TGUID& iid,
-                                    void** object);
+    static int32_t CoCreateInstance(const TGUID& clsid, void* outer, uint32_t context, const TGUID& iid, void** object);
     static int32_t QueryInterface(void* object, const TGUID& iid, void** result);
     static uint32_t Release(void* object);
     static void CoTaskMemFree(void* memory);
@@ -149,6 +153,25 @@ struct GuiPlatform {
     static int32_t ShellLinkSetPath(void* shellLink, const char* path);
     static int32_t ShellLinkSetWorkingDirectory(void* shellLink, const char* directory);
     static int32_t PersistFileSave(void* persistFile, const char16_t* fileName, bool remember);
+
+    // The run log file. LocalAppDataFolder is the current user's local
+    // application data folder as the shell's known-folder call gives it
+    // (empty when there is none). OpenLogFile makes `folder` when missing;
+    // when `folder\fileName` is larger than `rotateAbove` bytes it first
+    // becomes `fileName.1` (replacing an older one); then it opens the file
+    // for appending. False when any of it fails; nothing is retried.
+    // WriteLogLine appends the line and CR LF in one write (so lines of
+    // processes writing at once never mix); it does nothing while no log
+    // is open and reports no failure.
+    static AnsiString LocalAppDataFolder();
+    static bool OpenLogFile(const AnsiString& folder, const AnsiString& fileName, uint64_t rotateAbove);
+    static void WriteLogLine(const AnsiString& line);
+    static void CloseLogFile();
+    // What a log line starts with, and the duration of a step.
+    static TLocalTime LocalTime();
+    static uint32_t CurrentProcessId();
+    // A monotonic clock in ms, for durations.
+    static int64_t MonotonicMs();
 
     // ANSI code page to UTF-16.
     static std::u16string MultiByteToWideChar(const AnsiString& text);

@@ -1,8 +1,8 @@
 // The product's GUI, shell and COM services: user32, gdi32, shell32, ole32.
-#include <windows.h>
 #include <objbase.h>
 #include <shellapi.h>
 #include <shlobj.h>
+#include <windows.h>
 
 #include <cstring>
 #include <map>
@@ -24,9 +24,7 @@ GUID ToGUID(const TGUID& g) {
     return out;
 }
 
-COLORREF ToColorRef(int32_t color) {
-    return color < 0 ? GetSysColor(color & 0xFF) : static_cast<COLORREF>(color);
-}
+COLORREF ToColorRef(int32_t color) { return color < 0 ? GetSysColor(color & 0xFF) : static_cast<COLORREF>(color); }
 
 struct GdiObjectDeleter {
     void operator()(HGDIOBJ object) const {
@@ -48,9 +46,7 @@ struct WindowData {
 // The data of the window being created, until its WM_NCCREATE adopts it.
 WindowData* g_pendingData = nullptr;
 
-WindowData* DataOf(HWND window) {
-    return reinterpret_cast<WindowData*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-}
+WindowData* DataOf(HWND window) { return reinterpret_cast<WindowData*>(GetWindowLongPtrA(window, GWLP_USERDATA)); }
 
 LRESULT CALLBACK FormWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NCCREATE && g_pendingData) {
@@ -60,12 +56,9 @@ LRESULT CALLBACK FormWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     WindowData* data = DataOf(window);
     if (data) {
         switch (message) {
-        case WM_CLOSE:
-            data->events->WindowCloseRequested();
-            return 0;
+        case WM_CLOSE: data->events->WindowCloseRequested(); return 0;
         case WM_SYSCOMMAND:
-            if ((wParam & 0xFFF0) == SC_RESTORE && IsIconic(window) && data->events->WindowRestoreRequested())
-                return 0;
+            if ((wParam & 0xFFF0) == SC_RESTORE && IsIconic(window) && data->events->WindowRestoreRequested()) return 0;
             break;
         case WM_ERASEBKGND: {
             RECT r;
@@ -84,8 +77,7 @@ LRESULT CALLBACK FormWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             SetWindowLongPtrA(window, GWLP_USERDATA, 0);
             delete data;
             break;
-        default:
-            break;
+        default: break;
         }
     }
     return DefWindowProcA(window, message, wParam, lParam);
@@ -147,9 +139,9 @@ void GuiPlatform::KillTimer(uintptr_t timer) {
 TWindowHandle GuiPlatform::CreateMainWindow(const TWindowParams& params, TWindowEvents* events) {
     if (!RegisterFormClass()) return 0;
     const DWORD style = params.dialogFrame ? (WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN)
-                                         : (WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN);
-    const DWORD exStyle = WS_EX_APPWINDOW | (params.dialogFrame ? WS_EX_DLGMODALFRAME : 0) |
-                          (params.stayOnTop ? WS_EX_TOPMOST : 0);
+                                           : (WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN);
+    const DWORD exStyle =
+        WS_EX_APPWINDOW | (params.dialogFrame ? WS_EX_DLGMODALFRAME : 0) | (params.stayOnTop ? WS_EX_TOPMOST : 0);
     RECT frame = {0, 0, params.clientWidth, params.clientHeight};
     AdjustWindowRectEx(&frame, style, FALSE, exStyle);
 
@@ -176,9 +168,9 @@ TWindowHandle GuiPlatform::CreateMainWindow(const TWindowParams& params, TWindow
 bool GuiPlatform::CreateLabel(TWindowHandle parent, const TLabelParams& params) {
     WindowData* data = DataOf(Hwnd(parent));
     if (!data) return false;
-    HWND label = CreateWindowExA(0, "STATIC", params.caption.c_str(),
-                                 WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_NOPREFIX, params.left, params.top,
-                                 params.width, params.height, Hwnd(parent), nullptr, GetModuleHandleA(nullptr), nullptr);
+    HWND label = CreateWindowExA(
+        0, "STATIC", params.caption.c_str(), WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_NOPREFIX, params.left,
+        params.top, params.width, params.height, Hwnd(parent), nullptr, GetModuleHandleA(nullptr), nullptr);
     if (!label) return false;
     TGdiObject font(CreateFontA(params.fontHeight, 0, 0, 0, params.bold ? FW_BOLD : FW_NORMAL, params.italic,
                                 params.underline, params.strikeOut, static_cast<DWORD>(params.fontCharset),
@@ -293,7 +285,8 @@ int32_t GuiPlatform::ShellLinkSetWorkingDirectory(void* shellLink, const char* d
 
 int32_t GuiPlatform::PersistFileSave(void* persistFile, const char16_t* fileName, bool remember) {
     static_assert(sizeof(char16_t) == sizeof(OLECHAR), "UTF-16 code units");
-    return static_cast<IPersistFile*>(persistFile)->Save(reinterpret_cast<LPCOLESTR>(fileName), remember ? TRUE : FALSE);
+    return static_cast<IPersistFile*>(persistFile)
+        ->Save(reinterpret_cast<LPCOLESTR>(fileName), remember ? TRUE : FALSE);
 }
 
 std::u16string GuiPlatform::MultiByteToWideChar(const AnsiString& text) {
@@ -301,8 +294,8 @@ std::u16string GuiPlatform::MultiByteToWideChar(const AnsiString& text) {
     const int n = ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     std::u16string out(static_cast<size_t>(n > 0 ? n : 0), u'\0');
     if (n > 0)
-        ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
-                              reinterpret_cast<LPWSTR>(&out[0]), n);
+        ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), reinterpret_cast<LPWSTR>(&out[0]),
+                              n);
     return out;
 }
 
@@ -311,4 +304,85 @@ AnsiString GuiPlatform::SystemErrorText(int32_t code) {
     const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
                                    static_cast<DWORD>(code), 0, buffer, sizeof buffer, nullptr);
     return AnsiString(buffer, n);
+}
+
+// ---- Run log
+
+namespace {
+
+struct HandleCloser {
+    void operator()(HANDLE h) const {
+        if (h && h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    }
+};
+using TFileHandle = std::unique_ptr<std::remove_pointer_t<HANDLE>, HandleCloser>;
+
+TFileHandle& LogFile() {
+    static TFileHandle file;
+    return file;
+}
+
+}  // namespace
+
+AnsiString GuiPlatform::LocalAppDataFolder() {
+    char path[MAX_PATH + 1] = {};
+    if (FAILED(SHGetFolderPathA(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path))) return {};
+    return AnsiString(path, strnlen(path, sizeof path));
+}
+
+bool GuiPlatform::OpenLogFile(const AnsiString& folder, const AnsiString& fileName, uint64_t rotateAbove) {
+    LogFile().reset();
+    if (folder.empty()) return false;
+    if (!CreateDirectoryA(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return false;
+    const AnsiString path = folder + "\\" + fileName;
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) {
+        const uint64_t size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+        // Two launchers starting at once may both try; one rename wins and
+        // the other finds no file to move, which is fine.
+        if (size > rotateAbove) MoveFileExA(path.c_str(), (path + ".1").c_str(), MOVEFILE_REPLACE_EXISTING);
+    }
+    // Append access only: every write goes to the end of the file as it is
+    // then, whoever else appends, and a line written in one call stays whole.
+    // Shared for deletion, so that another launcher can rotate it meanwhile.
+    HANDLE h = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    LogFile().reset(h);
+    return true;
+}
+
+void GuiPlatform::WriteLogLine(const AnsiString& line) {
+    if (!LogFile()) return;
+    const AnsiString bytes = line + "\r\n";
+    DWORD written = 0;
+    WriteFile(LogFile().get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
+void GuiPlatform::CloseLogFile() { LogFile().reset(); }
+
+TLocalTime GuiPlatform::LocalTime() {
+    SYSTEMTIME st;
+    ::GetLocalTime(&st);
+    TLocalTime t;
+    t.year = st.wYear;
+    t.month = st.wMonth;
+    t.day = st.wDay;
+    t.hour = st.wHour;
+    t.minute = st.wMinute;
+    t.second = st.wSecond;
+    t.millisecond = st.wMilliseconds;
+    return t;
+}
+
+uint32_t GuiPlatform::CurrentProcessId() { return GetCurrentProcessId(); }
+
+int64_t GuiPlatform::MonotonicMs() {
+    static const int64_t frequency = [] {
+        LARGE_INTEGER f;
+        return QueryPerformanceFrequency(&f) && f.QuadPart > 0 ? f.QuadPart : int64_t{1000};
+    }();
+    LARGE_INTEGER c;
+    QueryPerformanceCounter(&c);
+    return c.QuadPart / frequency * 1000 + c.QuadPart % frequency * 1000 / frequency;
 }

@@ -4,8 +4,10 @@
 # kestrin.exe against the demo KESTRIN server (which boots for 3 s), in a Wine
 # prefix of its own under the build tree. Prints what happened, as seen from
 # outside: the window, the server start, each probe as the server saw it, the
-# page handed to the browser, the shortcut written and the exit codes; saves a
-# screenshot of the waiting window.
+# page handed to the browser, the shortcut written and the exit codes, then
+# the launcher's own run log of that run; saves a screenshot of the waiting
+# window as a user sees it, with its title bar (on a private Xvfb display the
+# small window manager openbox draws the frames).
 #
 # Runs the i686 product (the win32 preset) where this machine executes 32-bit
 # programs, the x86_64 flavour (win64) otherwise; scripts/wine.sh decides and
@@ -58,14 +60,40 @@ echo "== Wine $(kestrin_wine --version 2>/dev/null) ($KESTRIN_WINE_LOADER), pref
 BOOT_MS=3000
 e2e_reset --delay "$BOOT_MS"
 
+# On our own Xvfb a window manager draws the title bars, as on a desktop.
+WM_PID=""
+if [ -n "$E2E_XVFB_PID" ] && command -v openbox >/dev/null; then
+  guard=()
+  setpriv --pdeathsig TERM true 2>/dev/null && guard=(setpriv --pdeathsig TERM)
+  # The title bar of a fixed dialog frame: caption and close button only,
+  # as Windows draws it (openbox would otherwise add its minimise and
+  # maximise buttons to every window).
+  cat >"$E2E_DIR/openbox-rc.xml" <<'EOF'
+<?xml version="1.0" encoding="UTF-8"?>
+<openbox_config xmlns="http://openbox.org/3.4/rc">
+  <theme><titleLayout>LC</titleLayout></theme>
+</openbox_config>
+EOF
+  "${guard[@]}" openbox --sm-disable --config-file "$E2E_DIR/openbox-rc.xml" >"$E2E_DIR/openbox.log" 2>&1 &
+  WM_PID=$!
+  trap '[ -n "$WM_PID" ] && kill "$WM_PID" 2>/dev/null; e2e_cleanup' EXIT
+  for _ in $(seq 1 40); do
+    wm_check=$(xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null || true)
+    grep 'window id' >/dev/null <<<"$wm_check" && break
+    sleep 0.05
+  done
+  echo "== window manager: openbox (pid $WM_PID) on $DISPLAY"
+fi
+
 # Seconds since the launcher was started, one decimal.
 rel() { awk -v t="$1" -v t0="$T0" 'BEGIN { printf "%+6.1f s", (t - t0) / 1000 }'; }
 say() { printf '  %s  %s\n' "$(rel "$1")" "$2"; }
 
 # run NAME TITLE: runs c:\kestrin\NAME.exe to its end and tells its story.
 run() {
-  local name=$1 log_from url_from
+  local name=$1 log_from url_from run_log_from
   log_from=$(cat "$E2E_SERVER_LOG" 2>/dev/null | grep -c . || true)
+  run_log_from=$(e2e_run_log | grep -c . || true)
   url_from=$(grep -c . "$E2E_URL_LOG" 2>/dev/null || true)
   echo
   echo "== $2: c:\\kestrin\\$name.exe"
@@ -96,8 +124,13 @@ run() {
     fi
     if [ "$name" = kestrin_install ]; then
       sleep 0.3
+      # The frame the window manager put around the window, title bar
+      # included; without a window manager only the client area exists.
+      local frame
+      frame=$(xwininfo -tree -id "$xwin" 2>/dev/null | sed -n 's/.*Parent window id: \(0x[0-9a-f]*\).*/\1/p')
+      [ -n "$WM_PID" ] && [ -n "$frame" ] && [ "$frame" != "$(xwininfo -root 2>/dev/null | sed -n 's/.*Window id: \(0x[0-9a-f]*\).*/\1/p')" ] || frame=$xwin
       SHOT="$E2E_DIR/waiting-window.png"
-      import -window "$xwin" "$SHOT" 2>/dev/null || import -window root "$SHOT" 2>/dev/null || SHOT=""
+      import -window "$frame" "$SHOT" 2>/dev/null || import -window root "$SHOT" 2>/dev/null || SHOT=""
       import -window root "$E2E_DIR/screen.png" 2>/dev/null || true
     fi
   else
@@ -166,6 +199,12 @@ run() {
   fi
   say "$t_end" "ended, exit code $rc"
   RCS+=("$name=$rc")
+  echo "  its run log ($E2E_RUN_LOG):"
+  if [ "$(e2e_run_log | grep -c . || true)" -gt "$run_log_from" ]; then
+    e2e_run_log | tail -n +"$((run_log_from + 1))" | sed 's/^/    /'
+  else
+    echo "    (nothing was written)"
+  fi
 }
 
 RCS=()
@@ -177,8 +216,14 @@ run kestrin "Everyday run (the server of the first run is still up)"
 
 echo
 echo "== exit codes: ${RCS[*]}"
-[ -n "$SHOT" ] && echo "== screenshot of the waiting window: $SHOT (its client area: without a window manager there is no title bar; whole screen: $E2E_DIR/screen.png)"
-echo "== logs: $E2E_SERVER_LOG (server), $E2E_URL_LOG (browser)"
+if [ -n "$SHOT" ]; then
+  if [ -n "$WM_PID" ]; then
+    echo "== screenshot of the waiting window with its frame: $SHOT (whole screen: $E2E_DIR/screen.png)"
+  else
+    echo "== screenshot of the waiting window: $SHOT (the display's own window manager, if any, drew no frame into it; whole screen: $E2E_DIR/screen.png)"
+  fi
+fi
+echo "== logs: $E2E_SERVER_LOG (server), $E2E_URL_LOG (browser), $E2E_RUN_LOG (the launchers')"
 echo "== the demo server and every other Wine process of this run end now"
 for r in "${RCS[@]}"; do
   [ "${r#*=}" = 0 ] || exit 1

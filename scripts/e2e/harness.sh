@@ -3,7 +3,8 @@
 #
 # Lays out a KESTRIN installation in a Wine prefix of its own and watches the
 # launchers from outside: the demo server's request log, the log of URLs the
-# shell handed to the "browser", the desktop folder and the windows.
+# shell handed to the "browser", the desktop folder, the windows and the
+# launchers' own run log (%LOCALAPPDATA%\KESTRIN\launcher.log).
 #
 # Set before e2e_init:
 #   E2E_DIR                 run folder under the build tree (prefix, home, logs)
@@ -80,6 +81,7 @@ e2e_init() {
     kestrin_wine_prefix || e2e_die "wineboot failed ($(wine_which))"
   fi
   e2e_restore_shell_link_class
+  e2e_find_run_log
 
   # The "browser": a script that appends every URL it gets to a log.
   cat >"$E2E_DIR/url-recorder.sh" <<EOF
@@ -141,6 +143,7 @@ e2e_cleanup() {
   done
   E2E_PIDS=()
   e2e_unfreeze_desktop
+  e2e_unfreeze_run_log
   e2e_restore_shell_link_class
   if [ -n "$E2E_XVFB_PID" ]; then
     kill "$E2E_XVFB_PID" 2>/dev/null || true
@@ -162,6 +165,8 @@ e2e_reset() {
   e2e_unfreeze_desktop
   rm -rf "$E2E_DESKTOP"
   mkdir -p "$E2E_DESKTOP"
+  e2e_unfreeze_run_log
+  [ -n "${E2E_RUN_LOG_DIR:-}" ] && rm -rf "$E2E_RUN_LOG_DIR"
   rm -f "$E2E_SERVER_LOG" "$E2E_URL_LOG" "$WINEPREFIX/drive_c/KESTRIN.lnk"
   : >"$E2E_URL_LOG"
   e2e_server_options "$@"
@@ -293,6 +298,53 @@ e2e_unfreeze_desktop() {
     chattr -i "$E2E_DESKTOP" 2>/dev/null || true
   fi
   chmod u+w "$E2E_DESKTOP" 2>/dev/null || true
+}
+
+# ---- the launchers' run log ---------------------------------------------
+
+# Sets E2E_RUN_LOG_DIR and E2E_RUN_LOG: the KESTRIN folder in the local
+# application data folder of the prefix's user, and the log in it.
+e2e_find_run_log() {
+  local local_dir
+  local_dir=$(find "$WINEPREFIX/drive_c/users" -mindepth 3 -maxdepth 3 -type d -path '*/AppData/Local' \
+    ! -path '*/Public/*' 2>/dev/null | head -1)
+  [ -n "$local_dir" ] || local_dir="$WINEPREFIX/drive_c/users/${USER:-$(id -un)}/AppData/Local"
+  E2E_RUN_LOG_DIR="$local_dir/KESTRIN"
+  E2E_RUN_LOG="$E2E_RUN_LOG_DIR/launcher.log"
+}
+
+# The run log's lines (CR LF ends taken off).
+e2e_run_log() { { tr -d '\r' <"$E2E_RUN_LOG"; } 2>/dev/null || true; }
+# Only the events: without the time, program and process id of each line.
+e2e_run_log_events() { e2e_run_log | sed 's/^[0-9-]* [0-9:.]* [a-z_]*\[[0-9]*\] //'; }
+# Lines that do not begin "YYYY-MM-DD HH:MM:SS.mmm PROGRAM[PID] ".
+e2e_run_log_malformed() {
+  e2e_run_log | grep -cEv '^[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3} kestrin(_install)?\[[0-9]+\] ' || true
+}
+# e2e_run_log_has TEXT: how many events are exactly TEXT.
+e2e_run_log_has() { e2e_run_log_events | grep -cxF -- "$1" || true; }
+
+# A run-log folder that refuses new files, as e2e_freeze_desktop does it.
+e2e_freeze_run_log() {
+  rm -rf "$E2E_RUN_LOG_DIR"
+  mkdir -p "$E2E_RUN_LOG_DIR"
+  if [ "$(id -u)" -eq 0 ]; then
+    chattr +i "$E2E_RUN_LOG_DIR" 2>/dev/null
+  else
+    chmod a-w "$E2E_RUN_LOG_DIR"
+  fi
+  if (: >"$E2E_RUN_LOG_DIR/.write-check") 2>/dev/null; then
+    rm -f "$E2E_RUN_LOG_DIR/.write-check"
+    return 1
+  fi
+}
+
+e2e_unfreeze_run_log() {
+  [ -n "${E2E_RUN_LOG_DIR:-}" ] && [ -d "$E2E_RUN_LOG_DIR" ] || return 0
+  if [ "$(id -u)" -eq 0 ]; then
+    chattr -i "$E2E_RUN_LOG_DIR" 2>/dev/null || true
+  fi
+  chmod u+w "$E2E_RUN_LOG_DIR" 2>/dev/null || true
 }
 
 # The shell-link class taken out of the prefix's registry, and put back from

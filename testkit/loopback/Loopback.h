@@ -26,6 +26,10 @@ std::string ErrorText(int code);
 // with LastError() set when the port is taken or the stack refuses. A port
 // held by a live listener is never shared.
 Socket Listen(uint16_t port, int backlog = 16);
+// A socket bound to 127.0.0.1:port that does not listen: a connect to the
+// port is refused, and while it lives no listener and no outgoing
+// connection's own end can take the port. kNoSocket when the port is taken.
+Socket Bind(uint16_t port);
 // The local port of a bound socket; 0 when it cannot be read.
 uint16_t LocalPort(Socket socket);
 // A non-blocking connect to 127.0.0.1:port that is left pending; kNoSocket

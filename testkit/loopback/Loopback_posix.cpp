@@ -52,6 +52,18 @@ Socket Listen(uint16_t port, int backlog) {
     return s;
 }
 
+Socket Bind(uint16_t port) {
+    const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (s < 0) return Fail();
+    const sockaddr_in address = LoopbackAddress(port);
+    if (::bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        Fail();
+        ::close(s);
+        return kNoSocket;
+    }
+    return s;
+}
+
 uint16_t LocalPort(Socket socket) {
     sockaddr_in address{};
     socklen_t length = sizeof address;

@@ -52,6 +52,22 @@ Socket Listen(uint16_t port, int backlog) {
     return static_cast<Socket>(s);
 }
 
+Socket Bind(uint16_t port) {
+    if (!Startup()) return kNoSocket;
+    const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s == INVALID_SOCKET) return kNoSocket;
+    const BOOL on = TRUE;
+    ::setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on), sizeof on);
+    const sockaddr_in address = LoopbackAddress(port);
+    if (::bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        const int code = WSAGetLastError();
+        ::closesocket(s);
+        WSASetLastError(code);
+        return kNoSocket;
+    }
+    return static_cast<Socket>(s);
+}
+
 uint16_t LocalPort(Socket socket) {
     sockaddr_in address{};
     int length = sizeof address;

@@ -83,6 +83,10 @@ struct State {
     AnsiString moduleFileName = "C:\\tests\\program.exe";
     int32_t screenWidth = 1024, screenHeight = 768;
     int32_t frameWidth = 6, frameHeight = 25;
+    intptr_t shellResult = 42;
+    std::optional<AnsiString> localAppData = AnsiString("C:\\Users\\tester\\AppData\\Local");
+    bool logOpens = true;
+    bool logOpen = false;
 };
 
 State& S() {
@@ -174,6 +178,10 @@ void TestPlatform::Reset() {
     s.screenHeight = 768;
     s.frameWidth = 6;
     s.frameHeight = 25;
+    s.shellResult = 42;
+    s.localAppData = AnsiString("C:\\Users\\tester\\AppData\\Local");
+    s.logOpens = true;
+    s.logOpen = false;
     g_now = 0;
 }
 
@@ -235,6 +243,16 @@ void TestPlatform::SetVirtualScreenSize(int32_t width, int32_t height) {
     S().screenWidth = width;
     S().screenHeight = height;
 }
+void TestPlatform::SetShellExecuteResult(intptr_t result) { S().shellResult = result; }
+void TestPlatform::SetLocalAppDataFolder(std::optional<AnsiString> path) { S().localAppData = std::move(path); }
+void TestPlatform::SetLogFileOpens(bool opens) { S().logOpens = opens; }
+
+std::vector<AnsiString> TestPlatform::LogLines() {
+    std::vector<AnsiString> lines;
+    for (const TPlatformCall& c : Calls({"WriteLogLine"})) lines.push_back(c.args[0]);
+    return lines;
+}
+
 void TestPlatform::SetDialogFrameSize(int32_t width, int32_t height) {
     S().frameWidth = width;
     S().frameHeight = height;
@@ -389,7 +407,7 @@ intptr_t GuiPlatform::ShellExecuteA(TWindowHandle owner, const char* verb, const
                                     const char* directory, int32_t showCommand) {
     Record("ShellExecuteA", {Num(static_cast<int64_t>(owner)), Text(verb), Text(file), Text(parameters),
                              Text(directory), Num(showCommand)});
-    return 42;
+    return S().shellResult;
 }
 
 int32_t GuiPlatform::SHGetSpecialFolderLocation(TWindowHandle owner, int32_t folder, void** idList) {
@@ -410,6 +428,43 @@ bool GuiPlatform::SHGetPathFromIDListA(const void* idList, char* path) {
     path[n] = '\0';
     return true;
 }
+
+// ---- Run log
+
+AnsiString GuiPlatform::LocalAppDataFolder() { return S().localAppData.value_or(AnsiString()); }
+
+bool GuiPlatform::OpenLogFile(const AnsiString& folder, const AnsiString& fileName, uint64_t rotateAbove) {
+    Record("OpenLogFile", {folder, fileName, Num(static_cast<int64_t>(rotateAbove))});
+    S().logOpen = S().logOpens;
+    return S().logOpen;
+}
+
+void GuiPlatform::WriteLogLine(const AnsiString& line) {
+    if (S().logOpen) Record("WriteLogLine", {line});
+}
+
+void GuiPlatform::CloseLogFile() {
+    Record("CloseLogFile", {});
+    S().logOpen = false;
+}
+
+// 2026-12-11 09:00:00.000 at virtual time 0.
+TLocalTime GuiPlatform::LocalTime() {
+    const int64_t now = g_now.load();
+    TLocalTime t;
+    t.year = 2026;
+    t.month = 12;
+    t.day = 11;
+    t.millisecond = static_cast<int32_t>(now % 1000);
+    t.second = static_cast<int32_t>(now / 1000 % 60);
+    t.minute = static_cast<int32_t>(now / 60000 % 60);
+    t.hour = static_cast<int32_t>(9 + now / 3600000 % 15);
+    return t;
+}
+
+uint32_t GuiPlatform::CurrentProcessId() { return 4242; }
+
+int64_t GuiPlatform::MonotonicMs() { return g_now.load(); }
 
 // ---- COM
 

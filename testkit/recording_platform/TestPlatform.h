@@ -68,6 +68,16 @@ struct TestPlatform {
     static void SetSystemErrorText(int32_t code, AnsiString text);
     static void SetModuleFileName(AnsiString path);
     static void SetVirtualScreenSize(int32_t width, int32_t height);  // default 1024 x 768
+    // What ShellExecuteA returns (default 42: success).
+    static void SetShellExecuteResult(intptr_t result);
+    // The run log: the local application data folder (nullopt: none), and
+    // whether the log file opens. The lines written to an open log are
+    // recorded as "WriteLogLine" calls; local time is 2026-12-11 09:00:00.000
+    // at virtual time 0, the process id 4242, the monotonic clock the
+    // virtual one.
+    static void SetLocalAppDataFolder(std::optional<AnsiString> path);
+    static void SetLogFileOpens(bool opens);
+    static std::vector<AnsiString> LogLines();
     // The frame the platform adds around a client area (total width and
     // height); default 6 x 25 for a dialog frame.
     static void SetDialogFrameSize(int32_t width, int32_t height);

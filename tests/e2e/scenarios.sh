@@ -2,7 +2,7 @@
 # scenarios.sh NAME: runs one end-to-end scenario of the real launchers under
 # Wine and checks, from outside only, what a user and the server would see:
 # the demo server's request log, the URLs handed to the browser, the desktop
-# folder, the windows and the exit codes. The environment names the run
+# folder, the windows, the exit codes and the launchers' run log. The environment names the run
 # folder and the programs (see scripts/e2e/harness.sh). Exit 0 when every
 # check passed.
 set -u
@@ -56,6 +56,49 @@ expect_answered_run() {
 
 ms_since_window() { echo $(($1 - ${T_WIN:-0})); }
 
+# ---- the run log's story ---------------------------------------------------
+
+SERVER_START='server start: c:\kestrin\bin\cmdow.exe /run /hid c:\kestrin\bin\startup.bat'
+
+# Every line starts with the time to the millisecond, program and process id.
+expect_run_log_well_formed() {
+  e2e_expect_eq "run log lines" "$([ -s "$E2E_RUN_LOG" ] && echo present || echo missing)" present
+  e2e_expect_eq "run log lines without time, program and process id" "$(e2e_run_log_malformed)" 0
+}
+
+# The probe lines' outcomes ("probe N took M ms: OUTCOME"), one a line, after
+# checking that they are numbered 1, 2, 3...
+probe_outcomes() { e2e_run_log_events | sed -n 's/^probe [0-9]* took [0-9]* ms: //p'; }
+expect_probes_numbered() {
+  local numbers want
+  numbers=$(e2e_run_log_events | sed -n 's/^probe \([0-9]*\) took .*/\1/p' | tr '\n' ' ')
+  want=$(seq 1 "$(probe_outcomes | grep -c .)" | tr '\n' ' ')
+  e2e_expect_eq "probe lines numbered in order" "$numbers" "$want"
+}
+
+# The story of a run that ended on an answer: started, server start asked
+# for (shell result above 32), window shown, failed probes (each with the
+# outcome BEFORE, "refused" unless given), then the answer's status line,
+# the page and exit code 0, in this order.
+expect_answered_run_log() {
+  local name=$1 status=$2 before=${3:-refused}
+  expect_run_log_well_formed
+  local events
+  events=$(e2e_run_log_events)
+  e2e_expect_eq "first event" "$(head -1 <<<"$events" | sed 's/show command [0-9]*/show command N/')" \
+    "start: version 2.0.0.0, show command N"
+  local result
+  result=$(grep -F "$SERVER_START: shell result " <<<"$events" | sed 's/.*: shell result \([0-9]*\).*/\1/')
+  e2e_expect_eq "server start logged, successful (shell result above 32)" \
+    "$([ -n "$result" ] && [ "$result" -gt 32 ] 2>/dev/null && echo yes || echo "no: '$result'")" yes
+  e2e_expect_eq "window shown" "$(grep -c '^window shown' <<<"$events")" 1
+  expect_probes_numbered
+  e2e_expect_eq "last probe's outcome" "$(probe_outcomes | tail -1)" "$status"
+  e2e_expect_eq "outcomes before it not \"$before\"" "$(probe_outcomes | head -n -1 | grep -vcxF "$before")" 0
+  e2e_expect_eq "the last two events" "$(tail -2 <<<"$events" | sed 's/shell result [0-9]*$/shell result N/' | tr '\n' '|')" \
+    "page opened: $(page_of "$name"): shell result N|exit code 0|"
+}
+
 # ---------------------------------------------------------------------------
 
 scenario_setup() {
@@ -80,6 +123,14 @@ scenario_server_up() {
     e2e_expect_range "ms from window to page" "$(ms_since_window "$(e2e_url_times | sed -n 1p)")" 500 2500
     # The launcher still asked for a start: its server found the port taken.
     e2e_expect_eq "server starts (ours, the launcher's)" "$(e2e_server_starts)" 2
+    expect_answered_run_log "$name" "HTTP/1.1 200 OK"
+    e2e_expect_eq "probe lines" "$(probe_outcomes | grep -c .)" 1
+    if [ "$name" = kestrin_install ]; then
+      e2e_expect_eq "shortcut written, logged" \
+        "$(e2e_run_log_events | grep -c '^shortcut written: [A-Za-z]:\\.*\\KESTRIN\.lnk$')" 1
+    fi
+    echo "  run log:"
+    e2e_run_log | sed 's/^/    /'
   done
 }
 
@@ -88,7 +139,14 @@ scenario_server_up() {
 scenario_server_boots() {
   e2e_reset --delay 3000
   watch kestrin 30
-  expect_answered_run kestrin 1
+  expect_server_boots_run kestrin
+  expect_answered_run_log kestrin "HTTP/1.1 200 OK"
+  e2e_expect_range "refused probes in the run log" "$(probe_outcomes | grep -cx refused)" 3 6
+}
+
+# The checks of a run against a server that boots for 3 s.
+expect_server_boots_run() {
+  expect_answered_run "$1" 1
   e2e_expect_eq "server starts" "$(e2e_server_starts)" 1
   local listening answered
   listening=$(log_time ' listening on ')
@@ -156,6 +214,12 @@ scenario_silent_server() {
   end1=$(e2e_connections | sed -n 1p | cut -d' ' -f1)
   start2=$(grep ' conn=2 .* silent=waiting' "$E2E_SERVER_LOG" | cut -d' ' -f1)
   e2e_expect_range "ms from the end of probe 1 to probe 2" "$((start2 - end1))" 0 1500
+  expect_answered_run_log kestrin "HTTP/1.1 200 OK" "timed out"
+  e2e_expect_eq "probe outcomes" "$(probe_outcomes | tr '\n' '|')" "timed out|timed out|HTTP/1.1 200 OK|"
+  for n in 1 2; do
+    e2e_expect_range "probe $n's time in the run log (ms)" \
+      "$(e2e_run_log_events | sed -n "s/^probe $n took \([0-9]*\) ms: .*/\1/p")" 9500 11500
+  done
 }
 
 # Nothing ever answers (the server accepts and closes every connection): 121
@@ -170,6 +234,52 @@ scenario_no_answer_ever() {
   e2e_expect_eq "connections not closed without answer" \
     "$(e2e_connections | grep -vc ' outcome=closed_without_answer ')" 0
   e2e_expect_range "ms from window to exit" "$(ms_since_window "$T_END")" 119000 135000
+  expect_run_log_well_formed
+  expect_probes_numbered
+  e2e_expect_eq "probe lines" "$(probe_outcomes | grep -c .)" 121
+  e2e_expect_eq "probe lines not \"closed\"" "$(probe_outcomes | grep -vcx closed)" 0
+  e2e_expect_eq "the last two events" "$(e2e_run_log_events | tail -2 | tr '\n' '|')" \
+    "gave up after 121 probes without an answer|exit code 0|"
+}
+
+# Nothing ever listens (the server started never opens its port): 121
+# refused probes, then the launcher gives up silently; its run log tells
+# which of the ways to fail it was.
+scenario_give_up() {
+  e2e_reset --never
+  watch kestrin 200
+  e2e_expect_eq "exit code" "$RC" 0
+  e2e_expect_eq "pages handed to the browser" "$(e2e_urls | grep -c .)" 0
+  e2e_expect_eq "connections that reached the server" "$(e2e_connections | grep -c .)" 0
+  e2e_expect_range "ms from window to exit" "$(ms_since_window "$T_END")" 119000 135000
+  expect_run_log_well_formed
+  expect_probes_numbered
+  e2e_expect_eq "probe lines" "$(probe_outcomes | grep -c .)" 121
+  e2e_expect_eq "probe lines not \"refused\"" "$(probe_outcomes | grep -vcx refused)" 0
+  e2e_expect_eq "the last two events" "$(e2e_run_log_events | tail -2 | tr '\n' '|')" \
+    "gave up after 121 probes without an answer|exit code 0|"
+  e2e_expect_eq "message boxes logged" "$(e2e_run_log_events | grep -c '^error box')" 0
+  echo "  run log, first and last lines:"
+  e2e_run_log | head -5 | sed 's/^/    /'
+  echo "    ..."
+  e2e_run_log | tail -4 | sed 's/^/    /'
+}
+
+# A run-log folder that refuses new files changes nothing else: the checks
+# of scenario server_boots hold, no box shows, and no log appears.
+scenario_unwritable_log() {
+  local name
+  for name in kestrin kestrin_install; do
+    echo "$name, run-log folder refusing new files:"
+    e2e_reset --delay 3000
+    e2e_freeze_run_log || e2e_fail "this file system cannot make the run-log folder refuse new files"
+    watch "$name" 30
+    expect_server_boots_run "$name"
+    e2e_expect_eq "message boxes" "$(message_boxes)" 0
+    [ "$name" = kestrin_install ] && expect_shortcut
+    e2e_expect_eq "files in the run-log folder" "$(find "$E2E_RUN_LOG_DIR" -mindepth 1 | wc -l)" 0
+    e2e_unfreeze_run_log
+  done
 }
 
 expect_shortcut() {
@@ -198,6 +308,8 @@ scenario_shortcut() {
   watch kestrin_install 20
   expect_answered_run kestrin_install 1
   expect_shortcut
+  e2e_expect_eq "shortcut written, logged" \
+    "$(e2e_run_log_events | grep -c '^shortcut written: [A-Za-z]:\\.*\\Desktop\\KESTRIN\.lnk$')" 1
 
   echo "second run, over a spoilt KESTRIN.lnk:"
   echo "not a shortcut" >"$E2E_DESKTOP/KESTRIN.lnk"
@@ -227,6 +339,12 @@ scenario_shortcut() {
   e2e_expect_eq "files in the desktop folder" "$(find "$E2E_DESKTOP" -mindepth 1 | wc -l)" 0
   e2e_expect_eq "shortcut written elsewhere on c:" \
     "$(find "$WINEPREFIX/drive_c" -maxdepth 3 -name KESTRIN.lnk | wc -l)" 0
+  # The log says why there is no shortcut; the rest of the story is as usual.
+  expect_answered_run_log kestrin_install "HTTP/1.1 200 OK"
+  e2e_expect_eq "shortcut not written, logged with the reason" \
+    "$(e2e_run_log_events | grep -c '^shortcut not written: [A-Za-z]:\\.*\\Desktop\\KESTRIN\.lnk: ..*')" 1
+  echo "  run log:"
+  e2e_run_log | sed 's/^/    /'
 }
 
 # Without the shell-link class, kestrin_install shows one error box and then
@@ -250,6 +368,9 @@ scenario_shortcut_class_missing() {
        grep 'class="Static"' | grep -v 'text=""' | sed -n 1p | sed 's/.* text="\(.*\)" pos=.*/\1/')" \
     "$expected"
   e2e_expect_eq "server starts while the box is up" "$(e2e_server_starts)" 0
+  # Logged before the box shows: why the shortcut failed, and the box's text.
+  e2e_expect_eq "run log so far" "$(e2e_run_log_events | sed 's/show command [0-9]*/show command N/' | tr '\n' '|')" \
+    "start: version 2.0.0.0, show command N|shortcut not written: ${expected%.}|error box: $expected|"
   box=$(e2e_x_windows | while read -r id; do
     [ "$(xdotool getwindowgeometry "$id" | sed -n 's/.*Geometry: //p')" != "258x89" ] && echo "$id"
   done | sed -n 1p)
@@ -270,6 +391,11 @@ scenario_shortcut_class_missing() {
   RC=$E2E_RC
   e2e_expect_eq "exit code after closing the window" "$RC" 0
   e2e_expect_eq "files in the desktop folder" "$(find "$E2E_DESKTOP" -mindepth 1 | wc -l)" 0
+  expect_run_log_well_formed
+  e2e_expect_eq "run log after the box" "$(e2e_run_log_events | tail -n +4 | tr '\n' '|')" \
+    "window shown|window closed by the user|exit code 0|"
+  echo "  run log:"
+  e2e_run_log | sed 's/^/    /'
   e2e_restore_shell_link_class
 }
 
@@ -398,6 +524,11 @@ scenario_two_launchers() {
   e2e_expect_eq "pages handed to the browser" "$(e2e_urls | sort | tr '\n' ' ')" \
     "$PAGE_kestrin $PAGE_kestrin_install "
   e2e_expect_eq "answered connections" "$(e2e_connections | grep -c ' outcome=answered ')" 2
+  # Both wrote to the one run log, each line whole.
+  expect_run_log_well_formed
+  e2e_expect_eq "programs ending with exit code 0 in the run log" \
+    "$(e2e_run_log | sed -n 's/^[0-9-]* [0-9:.]* \([a-z_]*\)\[[0-9]*\] exit code 0$/\1/p' | sort | tr '\n' ' ')" \
+    "kestrin kestrin_install "
 }
 
 # cmdow, the launchers' helper, outside the one form they use: a usage

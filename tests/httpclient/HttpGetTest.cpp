@@ -125,6 +125,54 @@ TEST(HttpGet, ReportsTheFirstFailureAndStops) {
     }
 }
 
+// -v tells on standard error what went over the connection: the request
+// heads, the answers' heads as received (an interim answer's too), and the
+// connect, the reuse and the close; the bodies go to the output as ever.
+TEST(HttpGet, VerboseShowsHeadsAndConnectionEvents) {
+    ScriptedServer server({{ReadHead(), Send("HTTP/1.1 100 Continue\r\n\r\n" + Answer("one")), ReadHead(),
+                            Send("HTTP/1.1 404 Not Found\r\nConnection: close\r\nContent-Length: 0\r\n\r\n"), Close()}},
+                          {0, 5000, true});
+    const std::string peer = "127.0.0.1 port " + std::to_string(server.Port());
+    const std::string request =
+        "> Content-Type: text/html\n"
+        "> Host: " +
+        HostOf(server) +
+        "\n"
+        "> Accept: text/html, */*\n"
+        "> User-Agent: Mozilla/3.0 (compatible; HTTP Library)\n"
+        "> \n";
+    for (const char* option : {"-v", "--verbose"}) {
+        const ProgramRun r = HttpGet({option, UrlOf(server, "/kestrin"), UrlOf(server, "/gone")});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, "one");
+        EXPECT_EQ(r.err,
+                  "* Connecting to 127.0.0.1.\n"
+                  "* Connected to " +
+                      peer +
+                      "\n"
+                      "> GET /kestrin HTTP/1.1\n" +
+                      request +
+                      "< HTTP/1.1 100 Continue\n"
+                      "< \n"
+                      "< HTTP/1.1 200 OK\n"
+                      "< Content-Length: 3\n"
+                      "< \n"
+                      "* Re-using the connection to " +
+                      peer +
+                      "\n"
+                      "> GET /gone HTTP/1.1\n" +
+                      request +
+                      "< HTTP/1.1 404 Not Found\n"
+                      "< Connection: close\n"
+                      "< Content-Length: 0\n"
+                      "< \n"
+                      "* Connection to " +
+                      peer +
+                      " closed\n"
+                      "EIdHTTPProtocolException: HTTP/1.1 404 Not Found\nReplyCode: 404\n");
+    }
+}
+
 TEST(HttpGet, ABodyShortOfItsLengthIsWrittenAndReported) {
     const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: ";
     // With -L the fifteenth redirect answer ends the fetch with no body: the

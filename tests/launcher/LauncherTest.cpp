@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <tuple>
 
 #include "ComObj.h"
 #include "IdHTTPForm.h"
@@ -21,16 +22,18 @@ namespace {
 #ifdef KESTRIN_INSTALL
 constexpr bool kInstall = true;
 const char kPage[] = "http://localhost:9080/kestrin/demo_install.jsp";
+const char kProgram[] = "kestrin_install";
 #else
 constexpr bool kInstall = false;
 const char kPage[] = "http://localhost:9080/kestrin";
+const char kProgram[] = "kestrin";
 #endif
 
 using Strings = std::vector<AnsiString>;
 
 const AnsiString kWindow = "4096";  // the first window after TestPlatform::Reset
-const Strings kServerStart = {kWindow, "open", "c:\\kestrin\\bin\\cmdow.exe", "/run /hid c:\\kestrin\\bin\\startup.bat",
-                              "(null)", "3"};
+const Strings kServerStart = {
+    kWindow, "open", "c:\\kestrin\\bin\\cmdow.exe", "/run /hid c:\\kestrin\\bin\\startup.bat", "(null)", "3"};
 const Strings kPageOpen = {kWindow, "open", kPage, "(null)", "(null)", "3"};
 const char kOk[] = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
 
@@ -84,10 +87,9 @@ TEST_F(LauncherTest, StartsTheServerShowsTheWindowAndHandsOff) {
     EXPECT_EQ(RunLauncher(), 0);
     ExpectNoStall();
 
-    const auto calls =
-        TestPlatform::Calls({"CoInitialize", "CreateMainWindow", "CreateLabel", "ShellExecuteA", "SetTimer",
-                             "SetWindowPos", "ShowWindow", "WM_TIMER", "KillTimer", "PostQuitMessage",
-                             "DestroyWindow", "CoUninitialize"});
+    const auto calls = TestPlatform::Calls({"CoInitialize", "CreateMainWindow", "CreateLabel", "ShellExecuteA",
+                                            "SetTimer", "SetWindowPos", "ShowWindow", "WM_TIMER", "KillTimer",
+                                            "PostQuitMessage", "DestroyWindow", "CoUninitialize"});
     ASSERT_EQ(Names(calls), (Strings{"CoInitialize", "CreateMainWindow", "CreateLabel", "ShellExecuteA", "SetTimer",
                                      "SetWindowPos", "ShowWindow", "WM_TIMER", "KillTimer", "ShellExecuteA",
                                      "PostQuitMessage", "DestroyWindow", "CoUninitialize"}));
@@ -108,14 +110,15 @@ TEST_F(LauncherTest, StartsTheServerShowsTheWindowAndHandsOff) {
     EXPECT_EQ(server->Accepted(), 1);  // no request after the answer
     // The product's 148-byte probe, but for the digits of the test's port.
     const std::string port = std::to_string(ProbeSettings.port);
-    const std::string head = "GET /kestrin HTTP/1.1\r\n"
-                             "Content-Type: text/html\r\n"
-                             "Host: localhost:" +
-                             port +
-                             "\r\n"
-                             "Accept: text/html, */*\r\n"
-                             "User-Agent: Mozilla/3.0 (compatible; HTTP Library)\r\n"
-                             "\r\n";
+    const std::string head =
+        "GET /kestrin HTTP/1.1\r\n"
+        "Content-Type: text/html\r\n"
+        "Host: localhost:" +
+        port +
+        "\r\n"
+        "Accept: text/html, */*\r\n"
+        "User-Agent: Mozilla/3.0 (compatible; HTTP Library)\r\n"
+        "\r\n";
     EXPECT_EQ(head.size() - port.size(), 148u - 4u);
     EXPECT_EQ(server->Connection(0).received, head);
 }
@@ -263,7 +266,8 @@ TEST_F(LauncherTest, ClosingTheWindowEndsTheProgramWithoutAPage) {
         EXPECT_EQ(RunLauncher(), 0);
         ExpectNoStall();
         EXPECT_EQ(TestPlatform::Ticks(), c.probes);
-        EXPECT_EQ(ArgsOf("ShellExecuteA"), c.serverStarted ? std::vector<Strings>{kServerStart} : std::vector<Strings>{});
+        EXPECT_EQ(ArgsOf("ShellExecuteA"),
+                  c.serverStarted ? std::vector<Strings>{kServerStart} : std::vector<Strings>{});
         const auto end = TestPlatform::Calls({"UserClose", "PostQuitMessage", "DestroyWindow", "CoUninitialize"});
         ASSERT_EQ(Names(end), (Strings{"UserClose", "PostQuitMessage", "DestroyWindow", "CoUninitialize"}));
         EXPECT_EQ(end[0].time, c.closedAt);
@@ -280,24 +284,45 @@ TEST_F(LauncherTest, AFailingShowHandlerIsReportedThenTheWindowWaits) {
         Strings releases;
     };
     const std::vector<Case> cases = {
-        {"no timer left", false, [] { TestPlatform::SetNoTimerLeft(true); }, "Not enough timers available.", true,
+        {"no timer left",
+         false,
+         [] { TestPlatform::SetNoTimerLeft(true); },
+         "Not enough timers available.",
+         true,
          {"IPersistFile", "IShellLinkA", "IUnknown"}},
-        {"shell-link class not registered", true,
-         [] { TestPlatform::SetCoCreateInstanceResult(static_cast<int32_t>(0x80040154u)); }, "Class not registered.",
-         false, {}},
-        {"creation error without a system text", true,
-         [] { TestPlatform::SetCoCreateInstanceResult(static_cast<int32_t>(0x80041234u)); }, "OLE error 80041234.",
-         false, {}},
-        {"system text with its own full stop", true,
+        {"shell-link class not registered",
+         true,
+         [] { TestPlatform::SetCoCreateInstanceResult(static_cast<int32_t>(0x80040154u)); },
+         "Class not registered.",
+         false,
+         {}},
+        {"creation error without a system text",
+         true,
+         [] { TestPlatform::SetCoCreateInstanceResult(static_cast<int32_t>(0x80041234u)); },
+         "OLE error 80041234.",
+         false,
+         {}},
+        {"system text with its own full stop",
+         true,
          [] {
              TestPlatform::SetCoCreateInstanceResult(static_cast<int32_t>(0x80070005u));
              TestPlatform::SetSystemErrorText(static_cast<int32_t>(0x80070005u), "Access is denied. \r\n");
          },
-         "Access is denied.", false, {}},
-        {"no IShellLinkA", true, [] { TestPlatform::FailQueryInterface(IID_IShellLinkA); }, "Interface not supported.",
-         false, {"IUnknown"}},
-        {"no IPersistFile", true, [] { TestPlatform::FailQueryInterface(IID_IPersistFile); },
-         "Interface not supported.", false, {"IShellLinkA", "IUnknown"}},
+         "Access is denied.",
+         false,
+         {}},
+        {"no IShellLinkA",
+         true,
+         [] { TestPlatform::FailQueryInterface(IID_IShellLinkA); },
+         "Interface not supported.",
+         false,
+         {"IUnknown"}},
+        {"no IPersistFile",
+         true,
+         [] { TestPlatform::FailQueryInterface(IID_IPersistFile); },
+         "Interface not supported.",
+         false,
+         {"IShellLinkA", "IUnknown"}},
     };
     for (const Case& c : cases) {
         if (c.installOnly && !kInstall) continue;
@@ -308,7 +333,8 @@ TEST_F(LauncherTest, AFailingShowHandlerIsReportedThenTheWindowWaits) {
         EXPECT_EQ(RunLauncher(), 0);
         ExpectNoStall();
         EXPECT_EQ(ArgsOf("MessageBoxA"), (std::vector<Strings>{{kWindow, c.text, "KESTRIN", "0x00000010"}}));
-        EXPECT_EQ(ArgsOf("ShellExecuteA"), c.serverStarted ? std::vector<Strings>{kServerStart} : std::vector<Strings>{});
+        EXPECT_EQ(ArgsOf("ShellExecuteA"),
+                  c.serverStarted ? std::vector<Strings>{kServerStart} : std::vector<Strings>{});
         EXPECT_EQ(TestPlatform::Ticks(), 0);
         // Visible only after the box, and then left alone until closed.
         const int box = IndexOf("MessageBoxA");
@@ -343,10 +369,10 @@ TEST_F(LauncherTest, DesktopShortcut) {
         TestPlatform::SetDesktopPath(c.desktop);
         auto server = Serve(AnswerOnce(kOk));
         EXPECT_EQ(RunLauncher(), 0);
-        const auto calls = TestPlatform::Calls(
-            {"CoCreateInstance", "QueryInterface", "IShellLinkA::SetPath", "IShellLinkA::SetWorkingDirectory",
-             "SHGetSpecialFolderLocation", "SHGetPathFromIDListA", "MultiByteToWideChar", "IPersistFile::Save",
-             "CoTaskMemFree", "Release"});
+        const auto calls = TestPlatform::Calls({"CoCreateInstance", "QueryInterface", "IShellLinkA::SetPath",
+                                                "IShellLinkA::SetWorkingDirectory", "SHGetSpecialFolderLocation",
+                                                "SHGetPathFromIDListA", "MultiByteToWideChar", "IPersistFile::Save",
+                                                "CoTaskMemFree", "Release"});
         if (!kInstall) {
             EXPECT_TRUE(calls.empty());  // the everyday launcher writes no shortcut
             continue;
@@ -407,8 +433,9 @@ TEST_F(LauncherTest, StartUpErrorGetsTheLastResortReport) {
     TestPlatform::SetCreateWindowFails(true);
     EXPECT_EQ(RunLauncher(), 1);
     EXPECT_EQ(ArgsOf("MessageBoxA"),
-              (std::vector<Strings>{{"0", "Exception EOutOfResources in module kestrin.exe at 00000000.\r\n"
-                                          "Error creating window.\r\n",
+              (std::vector<Strings>{{"0",
+                                     "Exception EOutOfResources in module kestrin.exe at 00000000.\r\n"
+                                     "Error creating window.\r\n",
                                      "Application Error", "0x00002010"}}));
     EXPECT_EQ(IndexOf("ShellExecuteA"), -1);
     EXPECT_EQ(Names(TestPlatform::Calls({"CoInitialize", "MessageBoxA", "CoUninitialize"})),
@@ -432,6 +459,253 @@ TEST_F(LauncherTest, ComIsUninitialisedOnlyAfterASuccessfulInitialise) {
     }
 }
 
+// Keeps the probe's port bound without listening while it lives, so that
+// every probe is refused: no other program's server can take the port
+// meanwhile, and no probe's own end can get it (a connection to itself).
+class ClosedProbePort {
+public:
+    ClosedProbePort() : socket_(loopback::Bind(ProbeSettings.port)) {
+        EXPECT_NE(socket_, loopback::kNoSocket) << "port " << ProbeSettings.port;
+    }
+    ~ClosedProbePort() { loopback::Close(socket_); }
+    ClosedProbePort(const ClosedProbePort&) = delete;
+    ClosedProbePort& operator=(const ClosedProbePort&) = delete;
+
+private:
+    loopback::Socket socket_;
+};
+
+// The events of the run log, without the time and program that start each
+// line.
+Strings LogEvents() {
+    const AnsiString prefix = AnsiString(" ") + kProgram + "[4242] ";
+    Strings events;
+    for (const AnsiString& line : TestPlatform::LogLines()) {
+        const size_t at = line.find(prefix);
+        events.push_back(at == 23 ? line.substr(at + prefix.size()) : "(malformed) " + line);
+    }
+    return events;
+}
+
+const AnsiString kLogStart = "start: version 2.0.0.0, show command 1";
+const AnsiString kLogServerStart =
+    "server start: c:\\kestrin\\bin\\cmdow.exe /run /hid c:\\kestrin\\bin\\startup.bat: shell result 42";
+const AnsiString kLogPage = AnsiString("page opened: ") + kPage + ": shell result 42";
+
+// The shortcut line of kestrin_install, nothing for kestrin.
+Strings ShortcutLine(const AnsiString& line = "shortcut written: C:\\Users\\tester\\Desktop\\KESTRIN.lnk") {
+    return kInstall ? Strings{line} : Strings{};
+}
+
+Strings Concat(std::initializer_list<Strings> parts) {
+    Strings out;
+    for (const Strings& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+TEST_F(LauncherTest, TheRunLogTellsWhatHappened) {
+    const std::string longReason(300, 'x');
+    struct Case {
+        const char* name;
+        std::function<std::unique_ptr<ScriptedServer>()> arrange;
+        Strings events;
+    };
+    std::unique_ptr<ScriptedServer> later;
+    const std::vector<Case> cases = {
+        {"server up", [] { return Serve(AnswerOnce(kOk)); },
+         Concat({{kLogStart},
+                 ShortcutLine(),
+                 {kLogServerStart, "window shown", "probe 1 took 0 ms: HTTP/1.1 200 OK", kLogPage, "exit code 0"}})},
+        {"refused, then up",
+         [&] {
+             TestPlatform::InTick(3, [&] { later = Serve(AnswerOnce(kOk)); });
+             return nullptr;
+         },
+         Concat({{kLogStart},
+                 ShortcutLine(),
+                 {kLogServerStart, "window shown", "probe 1 took 0 ms: refused", "probe 2 took 0 ms: refused",
+                  "probe 3 took 0 ms: HTTP/1.1 200 OK", kLogPage, "exit code 0"}})},
+        {"error status", [] { return Serve(AnswerOnce("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n")); },
+         Concat({{kLogStart},
+                 ShortcutLine(),
+                 {kLogServerStart, "window shown", "probe 1 took 0 ms: HTTP/1.1 404 Not Found", kLogPage,
+                  "exit code 0"}})},
+        // Control characters escaped, cut after 200 characters of the line.
+        {"odd status line",
+         [&] { return Serve(AnswerOnce("HTTP/1.1 200 O\tK\x01" + longReason + "\r\nContent-Length: 0\r\n\r\n")); },
+         Concat({{kLogStart},
+                 ShortcutLine(),
+                 {kLogServerStart, "window shown",
+                  "probe 1 took 0 ms: HTTP/1.1 200 O\\tK\\x01" + longReason.substr(0, 200 - 17), kLogPage,
+                  "exit code 0"}})},
+        {"server start fails",
+         [] {
+             TestPlatform::SetShellExecuteResult(2);
+             return Serve(AnswerOnce(kOk));
+         },
+         Concat({{kLogStart},
+                 ShortcutLine(),
+                 {"server start: c:\\kestrin\\bin\\cmdow.exe /run /hid c:\\kestrin\\bin\\startup.bat: shell "
+                  "result 2 (failed: file not found)",
+                  "window shown", "probe 1 took 0 ms: HTTP/1.1 200 OK",
+                  AnsiString("page opened: ") + kPage + ": shell result 2 (failed: file not found)", "exit code 0"}})},
+        {"started minimised",
+         [] {
+             TestPlatform::SetStartupShowCommand(7);
+             TestPlatform::RestoreWindowAt(5000);
+             return Serve(AnswerOnce(kOk));
+         },
+         Concat({{"start: version 2.0.0.0, show command 7", "window minimised, waiting for the user to restore it"},
+                 ShortcutLine(),
+                 {kLogServerStart, "window shown", "probe 1 took 0 ms: HTTP/1.1 200 OK", kLogPage, "exit code 0"}})},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestPlatform::Reset();
+        auto server = c.arrange();
+        EXPECT_EQ(RunLauncher(), 0);
+        ExpectNoStall();
+        EXPECT_EQ(LogEvents(), c.events);
+        later.reset();
+    }
+}
+
+// How a probe without an answer failed, as the client reported it; the
+// user then closes the window.
+TEST_F(LauncherTest, TheRunLogNamesHowAProbeFailed) {
+    struct Case {
+        const char* name;
+        Script script;
+        AnsiString outcome;
+    };
+    const std::vector<Case> cases = {
+        {"nothing listens", {}, "refused"},
+        {"closed before an answer", {step::ReadHead(), step::Close()}, "closed"},
+        {"reset before an answer", {step::ReadHead(), step::Reset()}, "reset"},
+        {"never answers", {step::ReadHead(), step::Silent(5000)}, "timed out"},
+        {"answer's head too large",
+         {step::ReadHead(), step::Send("HTTP/1.1 200 OK\r\nX: " + std::string(20000, 'a') + "\r\n\r\n"), step::Close()},
+         "failed, EIdReadLnMaxLineLengthExceeded: Max line length exceeded."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestPlatform::Reset();
+        ProbeSettings.timeout = 200;
+        std::unique_ptr<ScriptedServer> server;
+        std::unique_ptr<ClosedProbePort> closed;
+        if (c.script.empty()) {
+            closed = std::make_unique<ClosedProbePort>();
+        } else {
+            ScriptedServerOptions options;
+            options.port = ProbeSettings.port;
+            options.stepTimeoutMs = 5000;
+            server = std::make_unique<ScriptedServer>(std::vector<Script>{c.script}, options);
+        }
+        TestPlatform::CloseWindowAt(1500);
+        EXPECT_EQ(RunLauncher(), 0);
+        ExpectNoStall();
+        EXPECT_EQ(LogEvents(), Concat({{kLogStart},
+                                       ShortcutLine(),
+                                       {kLogServerStart, "window shown", "probe 1 took 0 ms: " + c.outcome,
+                                        "window closed by the user", "exit code 0"}}));
+    }
+}
+
+TEST_F(LauncherTest, TheRunLogOfAGiveUp) {
+    ClosedProbePort closed;
+    EXPECT_EQ(RunLauncher(), 0);
+    const Strings events = LogEvents();
+    ASSERT_EQ(events.size(), 121u + 5u + ShortcutLine().size());
+    const size_t first = 3 + ShortcutLine().size();
+    for (int n = 1; n <= 121; ++n) EXPECT_EQ(events[first + n - 1], "probe " + IntToStr(n) + " took 0 ms: refused");
+    EXPECT_EQ(Strings(events.end() - 2, events.end()),
+              (Strings{"gave up after 121 probes without an answer", "exit code 0"}));
+    // Each line begins with the local time to the millisecond, the program
+    // and its process id.
+    const Strings lines = TestPlatform::LogLines();
+    EXPECT_EQ(lines[first + 2],
+              AnsiString("2026-12-11 09:00:03.000 ") + kProgram + "[4242] probe 3 took 0 ms: refused");
+    EXPECT_EQ(lines.back(), AnsiString("2026-12-11 09:02:01.000 ") + kProgram + "[4242] exit code 0");
+}
+
+TEST_F(LauncherTest, TheRunLogOfFailures) {
+    struct Case {
+        const char* name;
+        bool installOnly;
+        std::function<void()> arrange;
+        Strings events;
+    };
+    const std::vector<Case> cases = {
+        {"shortcut save fails", true, [] { TestPlatform::SetSaveResult(static_cast<int32_t>(0x80070005u)); },
+         Concat({{kLogStart},
+                 ShortcutLine("shortcut not written: C:\\Users\\tester\\Desktop\\KESTRIN.lnk: OLE error 80070005"),
+                 {kLogServerStart, "window shown", "probe 1 took 0 ms: refused", "window closed by the user",
+                  "exit code 0"}})},
+        {"no desktop folder", true, [] { TestPlatform::SetDesktopPath(std::nullopt); },
+         Concat({{kLogStart},
+                 ShortcutLine("shortcut not written: the desktop folder cannot be found"),
+                 {kLogServerStart, "window shown", "probe 1 took 0 ms: refused", "window closed by the user",
+                  "exit code 0"}})},
+        {"shell-link class not registered",
+         true,
+         [] { TestPlatform::SetCoCreateInstanceResult(static_cast<int32_t>(0x80040154u)); },
+         {kLogStart, "shortcut not written: Class not registered", "error box: Class not registered.", "window shown",
+          "window closed by the user", "exit code 0"}},
+        {"no timer left", false, [] { TestPlatform::SetNoTimerLeft(true); },
+         Concat({{kLogStart},
+                 ShortcutLine(),
+                 {kLogServerStart, "error box: Not enough timers available.", "window shown",
+                  "window closed by the user", "exit code 0"}})},
+    };
+    ClosedProbePort closed;
+    for (const Case& c : cases) {
+        if (c.installOnly && !kInstall) continue;
+        SCOPED_TRACE(c.name);
+        TestPlatform::Reset();
+        c.arrange();
+        TestPlatform::CloseWindowAt(1500);
+        EXPECT_EQ(RunLauncher(), 0);
+        ExpectNoStall();
+        EXPECT_EQ(LogEvents(), c.events);
+    }
+
+    SCOPED_TRACE("start-up error");
+    TestPlatform::Reset();
+    TestPlatform::SetCreateWindowFails(true);
+    EXPECT_EQ(RunLauncher(), 1);
+    EXPECT_EQ(LogEvents(), (Strings{kLogStart,
+                                    "error box: Exception EOutOfResources in module program.exe at 00000000.\\r\\n"
+                                    "Error creating window.\\r\\n",
+                                    "exit code 1"}));
+}
+
+// The log is opened once, in the user's local application data folder; a log
+// that cannot be written leaves every other call as it was, at the same
+// virtual time.
+TEST_F(LauncherTest, AnUnwritableLogChangesNothing) {
+    using Recorded = std::vector<std::tuple<AnsiString, Strings, int64_t>>;
+    const auto run = [](std::function<void()> arrange) {
+        TestPlatform::Reset();
+        arrange();
+        std::unique_ptr<ScriptedServer> server;
+        TestPlatform::InTick(3, [&] { server = Serve(AnswerOnce(kOk)); });
+        EXPECT_EQ(RunLauncher(), 0);
+        Recorded calls;
+        for (const TPlatformCall& c : TestPlatform::Calls())
+            if (c.name != "OpenLogFile" && c.name != "WriteLogLine" && c.name != "CloseLogFile")
+                calls.emplace_back(c.name, c.args, c.time);
+        return calls;
+    };
+    const Recorded logged = run([] {});
+    EXPECT_EQ(ArgsOf("OpenLogFile"),
+              (std::vector<Strings>{{"C:\\Users\\tester\\AppData\\Local\\KESTRIN", "launcher.log", "262144"}}));
+    EXPECT_EQ(TestPlatform::LogLines().size(), 8u + ShortcutLine().size());
+    EXPECT_EQ(run([] { TestPlatform::SetLogFileOpens(false); }), logged);
+    EXPECT_TRUE(TestPlatform::LogLines().empty());
+    EXPECT_EQ(run([] { TestPlatform::SetLocalAppDataFolder(std::nullopt); }), logged);
+    EXPECT_TRUE(TestPlatform::Calls({"OpenLogFile", "WriteLogLine"}).empty());
+}
+
 TEST_F(LauncherTest, TheFormsClientHasTheDefaultsOfAClientBuiltInCode) {
     TApplication app;
     TForm1* form = nullptr;
@@ -446,7 +720,7 @@ TEST_F(LauncherTest, TheFormsClientHasTheDefaultsOfAClientBuiltInCode) {
     EXPECT_EQ(form->Timer1->Interval(), 1000u);
     EXPECT_EQ(form->FailedTries, 0);
     EXPECT_FALSE(form->ShowInstallPage);
-    EXPECT_EQ(form->http->FetchTimeout(), 10000);  // the launcher's own bound, not from the form
+    EXPECT_EQ(form->http->FetchTimeout(), 10000);                        // the launcher's own bound, not from the form
     EXPECT_EQ(TProbeSettings().URL(), "http://localhost:9080/kestrin");  // what the programs probe
 
     TIdHTTP code(nullptr);

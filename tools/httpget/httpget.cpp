@@ -4,10 +4,12 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "IdHTTP.h"
+#include "IdIOHandlerSocket.h"
 #include "httpget_platform.h"
 
 namespace {
@@ -28,6 +30,9 @@ const char kUsage[] =
     "  -H \"Name: value\" add a request header line (may be repeated)\n"
     "  -L               follow redirects\n"
     "  -n N             fetch each URL N times (default 1)\n"
+    "  -v, --verbose    tell on standard error what is sent and received: the\n"
+    "                   request head lines prefixed \"> \", the answer's head lines\n"
+    "                   prefixed \"< \", connection events prefixed \"* \"\n"
     "  --help           show this text\n"
     "\n"
     "Exit status: 0 when every fetch returned a body. At the first failure the\n"
@@ -57,6 +62,7 @@ struct Options {
     std::vector<std::string> headers;
     bool followRedirects = false;
     int32_t times = 1;
+    bool verbose = false;
     std::vector<std::string> urls;
 };
 
@@ -96,6 +102,8 @@ int ParseOptions(int argc, char** argv, Options& o) {
             const char* v = value();
             if (!v || !std::strchr(v, ':')) return UsageError("-H needs \"Name: value\"");
             o.headers.push_back(v);
+        } else if (arg == "-v" || arg == "--verbose") {
+            o.verbose = true;
         } else if (arg == "-L") {
             o.followRedirects = true;
         } else if (arg == "-n") {
@@ -158,6 +166,95 @@ private:
     int64_t written_ = 0;
 };
 
+// -v: watches a client's connection and writes to standard error, as curl -v
+// does, each request head ("> " lines), each answer's head as received ("< "
+// lines, interim answers included) and the connection's events ("* "
+// lines). Bodies are not shown.
+class VerboseTrace : public TIdConnectionIntercept {
+public:
+    explicit VerboseTrace(TIdHTTP& http) : TIdConnectionIntercept(nullptr), http_(http) {
+        http.SetIntercept(this);
+        http.OnStatus = [](TComponent*, TIdStatus status, const AnsiString& text) {
+            if (status == TIdStatus::hsResolving || status == TIdStatus::hsConnecting) Event(text);
+        };
+    }
+    ~VerboseTrace() override { http_.SetIntercept(nullptr); }
+
+    // A fetch is about to start: its first bytes sent are a request head.
+    void StartFetch() {
+        sendingHead_ = true;
+        receivingHead_ = false;
+        sent_.clear();
+    }
+
+    void Connect(TComponent*) override {
+        connected_ = open_ = true;
+        Event("Connected to " + Peer());
+    }
+    // Also called for a connect that failed, which the error line reports.
+    void Disconnect() override {
+        if (open_) Event("Connection to " + Peer() + " closed");
+        open_ = false;
+    }
+
+    void Send(std::vector<uint8_t>& bytes) override {
+        if (!sendingHead_) return;
+        if (sent_.empty() && !connected_) Event("Re-using the connection to " + Peer());
+        connected_ = false;
+        sent_.append(bytes.begin(), bytes.end());
+        size_t end;
+        while ((end = sent_.find("\r\n")) != std::string::npos) {
+            const std::string line = sent_.substr(0, end);
+            sent_.erase(0, end + 2);
+            Line("> ", line);
+            if (line.empty()) {
+                // The head is complete; what follows is a body.
+                sendingHead_ = false;
+                receivingHead_ = true;
+                received_.clear();
+                sent_.clear();
+                return;
+            }
+        }
+    }
+
+    void Receive(std::vector<uint8_t>& bytes) override {
+        if (!receivingHead_) return;
+        received_.append(bytes.begin(), bytes.end());
+        size_t end;
+        while (receivingHead_ && (end = received_.find('\n')) != std::string::npos) {
+            std::string line = received_.substr(0, end);
+            received_.erase(0, end + 1);
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            Line("< ", line);
+            if (line.empty()) {
+                // An interim (1xx) answer is followed by another head.
+                receivingHead_ = interim_;
+                if (!receivingHead_) sendingHead_ = true;
+            } else if (!inHead_) {
+                interim_ = line.size() > 9 && line[9] == '1';
+            }
+            inHead_ = !line.empty();
+        }
+    }
+
+private:
+    static void Event(const AnsiString& text) { std::fprintf(stderr, "* %s\n", text.c_str()); }
+    static void Line(const char* prefix, const std::string& line) {
+        std::fprintf(stderr, "%s%s\n", prefix, line.c_str());
+    }
+    AnsiString Peer() const { return http_.Host() + " port " + IntToStr(http_.Port()); }
+
+    TIdHTTP& http_;
+    bool open_ = false;
+    bool connected_ = false;  // connected since the last request head
+    bool sendingHead_ = false;
+    bool receivingHead_ = false;
+    bool inHead_ = false;  // a line of the current answer's head has been seen
+    bool interim_ = false;
+    std::string sent_, received_;
+};
+
 // Reports a body the server's close cut short; its bytes that came have been
 // written.
 int ReportCutBody(TIdHTTPResponse& response, int64_t written) {
@@ -195,8 +292,11 @@ int Run(const Options& o) {
         http.SetHandleRedirects(o.followRedirects);
         for (const std::string& line : o.headers) http.Request()->CustomHeaders().Add(line);
         TIdHTTPResponse& response = *http.Response();
+        std::unique_ptr<VerboseTrace> trace;
+        if (o.verbose) trace = std::make_unique<VerboseTrace>(http);
         for (const std::string& url : o.urls) {
             for (int32_t n = 0; n < o.times; ++n) {
+                if (trace) trace->StartFetch();
                 const int64_t start = stream.Position();
                 try {
                     http.GetDocumentToStream(url, stream);

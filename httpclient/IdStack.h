@@ -120,8 +120,7 @@ public:
     uint32_t HToNL(uint32_t v) override;
     uint32_t NToHL(uint32_t v) override;
     int Recv(TIdStackSocketHandle s, void* buffer, int length, int flags) override;
-    int RecvFrom(TIdStackSocketHandle s, void* buffer, int length, int flags, AnsiString& ip,
-                 int32_t& port) override;
+    int RecvFrom(TIdStackSocketHandle s, void* buffer, int length, int flags, AnsiString& ip, int32_t& port) override;
     int Select(TIdSocketList* read, TIdSocketList* write, TIdSocketList* except, int32_t timeoutMs) override;
     int Send(TIdStackSocketHandle s, const void* buffer, int length, int flags) override;
     int SendTo(TIdStackSocketHandle s, const void* buffer, int length, int flags, const AnsiString& ip,

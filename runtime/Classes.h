@@ -122,7 +122,10 @@ public:
     std::string Bytes() const { return std::string(reinterpret_cast<const char*>(data_), size_); }
     const uint8_t* Memory() const { return data_; }
     int64_t Capacity() const { return static_cast<int64_t>(capacity_); }
-    void Clear() { size_ = 0; position_ = 0; }
+    void Clear() {
+        size_ = 0;
+        position_ = 0;
+    }
 
 private:
     // Makes room for `bytes` in all; geometric steps unless `exact`.

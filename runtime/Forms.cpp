@@ -70,16 +70,16 @@ AnsiString PropertyError(const AnsiString& object, const AnsiString& property) {
 
 const char* const kBorderStyles[] = {"bsNone", "bsSingle", "bsSizeable", "bsDialog", "bsToolWindow", "bsSizeToolWin"};
 const char* const kFormStyles[] = {"fsNormal", "fsMDIChild", "fsMDIForm", "fsStayOnTop"};
-const char* const kPositions[] = {"poDesigned",       "poDefault",      "poDefaultPosOnly", "poDefaultSizeOnly",
-                                  "poScreenCenter",   "poDesktopCenter", "poMainFormCenter", "poOwnerFormCenter"};
+const char* const kPositions[] = {"poDesigned",     "poDefault",       "poDefaultPosOnly", "poDefaultSizeOnly",
+                                  "poScreenCenter", "poDesktopCenter", "poMainFormCenter", "poOwnerFormCenter"};
 const char* const kFontStyles[] = {"fsBold", "fsItalic", "fsUnderline", "fsStrikeOut"};
 
 struct TNamedInteger {
     const char* name;
     int32_t value;
 };
-const TNamedInteger kColors[] = {{"clWindowText", clWindowText}, {"clBtnFace", clBtnFace},
-                                 {"clBlack", 0x000000},          {"clWhite", 0xFFFFFF}};
+const TNamedInteger kColors[] = {
+    {"clWindowText", clWindowText}, {"clBtnFace", clBtnFace}, {"clBlack", 0x000000}, {"clWhite", 0xFFFFFF}};
 const TNamedInteger kCharsets[] = {{"ANSI_CHARSET", 0}, {"DEFAULT_CHARSET", 1}, {"SYMBOL_CHARSET", 2}};
 
 template <size_t N>
@@ -144,7 +144,8 @@ TForm::~TForm() {
 
 bool TForm::ReadProperty(const AnsiString& property, const TFormValue& value) {
     if (SameText(property, "Caption")) SetCaption(value.AsString());
-    else if (SameText(property, "BorderStyle")) SetBorderStyle(EnumValue<TFormBorderStyle>(value.AsIdentifier(), kBorderStyles));
+    else if (SameText(property, "BorderStyle"))
+        SetBorderStyle(EnumValue<TFormBorderStyle>(value.AsIdentifier(), kBorderStyles));
     else if (SameText(property, "FormStyle")) SetFormStyle(EnumValue<TFormStyle>(value.AsIdentifier(), kFormStyles));
     else if (SameText(property, "Position")) SetPosition(EnumValue<TPosition>(value.AsIdentifier(), kPositions));
     else if (SameText(property, "ClientWidth")) SetClientWidth(value.AsInteger());
@@ -334,9 +335,9 @@ AnsiString ExtractFileName(const AnsiString& path) {
 
 void ShowLastResortBox(const AnsiString& className, const AnsiString& message, const AnsiString& dot) {
     // A C++ exception carries no fault address, so none is claimed.
-    const AnsiString text = Format("Exception %s in module %s at %p.\r\n%s%s\r\n",
-                                   {className, ExtractFileName(GuiPlatform::ModuleFileName()),
-                                    static_cast<const void*>(nullptr), message, dot});
+    const AnsiString text = Format(
+        "Exception %s in module %s at %p.\r\n%s%s\r\n",
+        {className, ExtractFileName(GuiPlatform::ModuleFileName()), static_cast<const void*>(nullptr), message, dot});
     GuiPlatform::MessageBoxA(0, text, "Application Error", mbOk | mbIconError | mbTaskModal);
 }
 

@@ -349,9 +349,9 @@ TEST(ConnectionOptions, NagleOffSetsNoDelayAndSocksDefaults) {
     c.client.OpenConnection(0);
     int32_t value = 0;
     int length = sizeof value;
-    ASSERT_EQ(SharedStack->GetSockOpt(handler.SocketBinding()->SocketValue(), Id_IPPROTO_TCP, Id_TCP_NODELAY, &value,
-                                      length),
-              0);
+    ASSERT_EQ(
+        SharedStack->GetSockOpt(handler.SocketBinding()->SocketValue(), Id_IPPROTO_TCP, Id_TCP_NODELAY, &value, length),
+        0);
     EXPECT_NE(value, 0);
     c.client.SendText("x");
     EXPECT_EQ(server.Connection(0).received, "x");

@@ -70,7 +70,9 @@ TEST(ReadLine, EndsAtLineFeedWithOrWithoutCarriageReturn) {
         std::vector<AnsiString> lines;
     };
     const Case cases[] = {
-        {"crlf and bare lf", {step::Send("HTTP/1.1 200 OK\r\nA: b\nC: d\r\n\r\n")}, {"HTTP/1.1 200 OK", "A: b", "C: d", ""}},
+        {"crlf and bare lf",
+         {step::Send("HTTP/1.1 200 OK\r\nA: b\nC: d\r\n\r\n")},
+         {"HTTP/1.1 200 OK", "A: b", "C: d", ""}},
         {"cr inside a line stays", {step::Send("x\ry\n\r\r\n")}, {"x\ry", "\r"}},
         {"line split over sends",
          {step::Send("ab"), step::Pause(30), step::Send("c\r"), step::Pause(30), step::Send("\nd\n")},
@@ -234,10 +236,14 @@ TEST(ReadToStream, CountCutShortKeepsBufferedBytesAndCompleteBlocks) {
     const Case cases[] = {
         {"buffered bytes go first, the unfinished block stays",
          {step::Send("HEAD\nbody-"), step::Pause(200), step::Send("0123456789"), step::Pause(200), step::Close()},
-         32768, "body-", "0123456789"},
+         32768,
+         "body-",
+         "0123456789"},
         {"complete blocks are kept",
          {step::Send("HEAD\n"), step::Pause(200), step::Send("0123456789"), step::Pause(200), step::Close()},
-         4, "01234567", "89"},
+         4,
+         "01234567",
+         "89"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -395,9 +401,12 @@ TEST(WriteReset, SendToAResetPeerDropsTheSocketAndRaises) {
 
 TEST(Write, BufferedHeadLeavesInOneSend) {
     Connected conn({step::ReadHead(), step::Close()});
-    const std::vector<AnsiString> head = {
-        "GET /kestrin HTTP/1.1", "Content-Type: text/html", "Host: localhost:9080",
-        "Accept: text/html, */*", "User-Agent: Mozilla/3.0 (compatible; HTTP Library)", ""};
+    const std::vector<AnsiString> head = {"GET /kestrin HTTP/1.1",
+                                          "Content-Type: text/html",
+                                          "Host: localhost:9080",
+                                          "Accept: text/html, */*",
+                                          "User-Agent: Mozilla/3.0 (compatible; HTTP Library)",
+                                          ""};
     size_t length = 0;
     conn.client.BeginBufferedWrite(-1);
     for (const AnsiString& line : head) {

@@ -92,8 +92,7 @@ TEST(RequestSetUp, RaisesBeforeConnectingForBadURLsAndMethods) {
         {"http://127.0.0.1:{P}/x\r\nX-Injected: 1", M::hmGet, V::pv1_1, "EIdException", "Invalid character in URL"},
         {"http://127.0.0.1:{P}/x\nHost: evil", M::hmGet, V::pv1_1, "EIdException", "Invalid character in URL"},
         {"http://127.0.0.1:{P}/x\rY", M::hmGet, V::pv1_1, "EIdException", "Invalid character in URL"},
-        {std::string("http://127.0.0.1:{P}/x\0y", 24), M::hmGet, V::pv1_1, "EIdException",
-         "Invalid character in URL"},
+        {std::string("http://127.0.0.1:{P}/x\0y", 24), M::hmGet, V::pv1_1, "EIdException", "Invalid character in URL"},
     };
     for (const Case& c : cases) {
         ScriptedServer server({AnswerOnce(kOk)});
@@ -203,29 +202,29 @@ TEST_P(KeptConnection, CarriesTheNextFetchOnlyWhenTheAnswerAllows) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, KeptConnection,
-    ::testing::Values(
-        KeepCase{"1.1 answer, no Connection", TIdHTTPProtocolVersion::pv1_1, kOk, true},
-        KeepCase{"1.0 answer, no Connection: the client's version decides", TIdHTTPProtocolVersion::pv1_1,
-                 "HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok", true},
-        KeepCase{"close", TIdHTTPProtocolVersion::pv1_1, "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: 0\r\n\r\n",
-                 false},
-        KeepCase{"CLOSE with blanks", TIdHTTPProtocolVersion::pv1_1,
-                 "HTTP/1.1 200 OK\r\nConnection:   CLOSE  \r\nContent-Length: 0\r\n\r\n", false},
-        KeepCase{"Proxy-Connection close", TIdHTTPProtocolVersion::pv1_1,
-                 "HTTP/1.1 200 OK\r\nProxy-Connection: close\r\nContent-Length: 0\r\n\r\n", false},
-        KeepCase{"a list holding close", TIdHTTPProtocolVersion::pv1_1,
-                 "HTTP/1.1 200 OK\r\nConnection: close, x\r\nContent-Length: 0\r\n\r\n", true},
-        KeepCase{"error answer kept", TIdHTTPProtocolVersion::pv1_1,
-                 "HTTP/1.1 404 Not Found\r\nContent-Length: 1\r\n\r\n!", true},
-        KeepCase{"1.0 client, no Connection", TIdHTTPProtocolVersion::pv1_0, kOk, false},
-        KeepCase{"1.0 client, keep-alive", TIdHTTPProtocolVersion::pv1_0,
-                 "HTTP/1.0 200 OK\r\nConnection: Keep-Alive\r\nContent-Length: 2\r\n\r\nok", true},
-        KeepCase{"server closed after the answer", TIdHTTPProtocolVersion::pv1_1, kOk, false, true},
-        // Bytes past the answer's end would be read as the next answer.
-        KeepCase{"bytes left after the answer", TIdHTTPProtocolVersion::pv1_1,
-                 "HTTP/1.1 204 No Content\r\nContent-Length: 4\r\n\r\njunk", false},
-        KeepCase{"a second trailer line after a chunked body", TIdHTTPProtocolVersion::pv1_1,
-                 "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nok\r\n0\r\nX-T: 1\r\n\r\n", false}),
+    ::testing::Values(KeepCase{"1.1 answer, no Connection", TIdHTTPProtocolVersion::pv1_1, kOk, true},
+                      KeepCase{"1.0 answer, no Connection: the client's version decides", TIdHTTPProtocolVersion::pv1_1,
+                               "HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok", true},
+                      KeepCase{"close", TIdHTTPProtocolVersion::pv1_1,
+                               "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: 0\r\n\r\n", false},
+                      KeepCase{"CLOSE with blanks", TIdHTTPProtocolVersion::pv1_1,
+                               "HTTP/1.1 200 OK\r\nConnection:   CLOSE  \r\nContent-Length: 0\r\n\r\n", false},
+                      KeepCase{"Proxy-Connection close", TIdHTTPProtocolVersion::pv1_1,
+                               "HTTP/1.1 200 OK\r\nProxy-Connection: close\r\nContent-Length: 0\r\n\r\n", false},
+                      KeepCase{"a list holding close", TIdHTTPProtocolVersion::pv1_1,
+                               "HTTP/1.1 200 OK\r\nConnection: close, x\r\nContent-Length: 0\r\n\r\n", true},
+                      KeepCase{"error answer kept", TIdHTTPProtocolVersion::pv1_1,
+                               "HTTP/1.1 404 Not Found\r\nContent-Length: 1\r\n\r\n!", true},
+                      KeepCase{"1.0 client, no Connection", TIdHTTPProtocolVersion::pv1_0, kOk, false},
+                      KeepCase{"1.0 client, keep-alive", TIdHTTPProtocolVersion::pv1_0,
+                               "HTTP/1.0 200 OK\r\nConnection: Keep-Alive\r\nContent-Length: 2\r\n\r\nok", true},
+                      KeepCase{"server closed after the answer", TIdHTTPProtocolVersion::pv1_1, kOk, false, true},
+                      // Bytes past the answer's end would be read as the next answer.
+                      KeepCase{"bytes left after the answer", TIdHTTPProtocolVersion::pv1_1,
+                               "HTTP/1.1 204 No Content\r\nContent-Length: 4\r\n\r\njunk", false},
+                      KeepCase{"a second trailer line after a chunked body", TIdHTTPProtocolVersion::pv1_1,
+                               "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nok\r\n0\r\nX-T: 1\r\n\r\n",
+                               false}),
     [](const ::testing::TestParamInfo<KeepCase>& info) { return "case" + std::to_string(info.index); });
 
 struct ChunkCase {
@@ -258,10 +257,9 @@ INSTANTIATE_TEST_SUITE_P(
                   "1A ext=1\r\n" + k26 + "\r\n0\r\n\r\n", k26},
         ChunkCase{"extension joined by ; ends the body", "Transfer-Encoding: chunked\r\n",
                   "1a;ext=1\r\n" + k26 + "\r\n0\r\n\r\n", ""},
-        ChunkCase{"chunked among other codings", "Transfer-Encoding: gzip, chunked\r\n", "2\r\nab\r\n0\r\n\r\n",
-                  "ab"},
-        ChunkCase{"capital Chunked is no chunked coding", "Transfer-Encoding: Chunked\r\n",
-                  "2\r\nab\r\n0\r\n\r\n", "2\r\nab\r\n0\r\n\r\n"},
+        ChunkCase{"chunked among other codings", "Transfer-Encoding: gzip, chunked\r\n", "2\r\nab\r\n0\r\n\r\n", "ab"},
+        ChunkCase{"capital Chunked is no chunked coding", "Transfer-Encoding: Chunked\r\n", "2\r\nab\r\n0\r\n\r\n",
+                  "2\r\nab\r\n0\r\n\r\n"},
         ChunkCase{"Content-Length wins over chunked", "Content-Length: 5\r\nTransfer-Encoding: chunked\r\n",
                   "2\r\nab\r\n0\r\n\r\n", "2\r\nab"},
         ChunkCase{"Content-Length 0 with chunked reads chunks", "Content-Length: 0\r\nTransfer-Encoding: chunked\r\n",
@@ -290,8 +288,8 @@ TEST(Cookies, InterimAnswersCookiesAndTheFinalOnesGoOutWithTheNextRequest) {
 }
 
 TEST(Cookies, NoCookieManagerWithoutAllowCookies) {
-    ScriptedServer server({AnswerOnce("HTTP/1.1 200 OK\r\nSet-Cookie: a=1\r\nContent-Length: 0\r\n\r\n"),
-                           AnswerOnce(kOk)});
+    ScriptedServer server(
+        {AnswerOnce("HTTP/1.1 200 OK\r\nSet-Cookie: a=1\r\nContent-Length: 0\r\n\r\n"), AnswerOnce(kOk)});
     TIdHTTP http(nullptr);
     http.SetAllowCookies(false);
     Fetch(http, UrlOf(server));
@@ -347,9 +345,9 @@ TEST(Redirects, FollowedUpToTheLimitWhenHandled) {
 
 TEST(Redirects, AFailedFetchDoesNotUseUpTheRedirectsOfTheNext) {
     const std::string moved = "HTTP/1.1 302 Found\r\nLocation: /next\r\nContent-Length: 0\r\n\r\n";
-    ScriptedServer server({{ReadHead(), Send(moved), ReadHead(),
-                            Send("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n"), ReadHead(), Send(moved),
-                            ReadHead(), Send(kOk), Silent(3000)}});
+    ScriptedServer server(
+        {{ReadHead(), Send(moved), ReadHead(), Send("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n"), ReadHead(),
+          Send(moved), ReadHead(), Send(kOk), Silent(3000)}});
     TIdHTTP http(nullptr);
     http.SetHandleRedirects(true);
     http.SetRedirectMaximum(2);
@@ -361,8 +359,9 @@ TEST(Redirects, AFailedFetchDoesNotUseUpTheRedirectsOfTheNext) {
 }
 
 TEST(Authorization, A401NamingBasicLeavesABasicAuthenticatorAttached) {
-    ScriptedServer server({AnswerOnce("HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: basic realm=\"x\"\r\n"
-                                      "Content-Length: 0\r\n\r\n")});
+    ScriptedServer server(
+        {AnswerOnce("HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: basic realm=\"x\"\r\n"
+                    "Content-Length: 0\r\n\r\n")});
     TIdHTTP http(nullptr);
     const Outcome o = Fetch(http, UrlOf(server));
     EXPECT_EQ(o.replyCode, 401);
@@ -427,8 +426,8 @@ TEST(Authorization, HandlersOfServerAndProxyNegotiation) {
         (c.proxy ? http.OnSelectProxyAuthorization : http.OnSelectAuthorization) = onSelect;
         if (c.handler != Handler::None) (c.proxy ? http.OnProxyAuthorization : http.OnAuthorization) = onAuthorization;
 
-        const bool result =
-            c.proxy ? http.NegotiateProxyAuthorization(request, response) : http.NegotiateAuthorization(request, response);
+        const bool result = c.proxy ? http.NegotiateProxyAuthorization(request, response)
+                                    : http.NegotiateAuthorization(request, response);
         EXPECT_EQ(result, c.result);
         EXPECT_EQ(seen, c.seen);
         const std::string held = c.proxy ? proxy.ProxyUsername() + ":" + proxy.ProxyPassword()

@@ -71,7 +71,11 @@ const AnsiString kDate = FormatInternetDate(40000.25);
 INSTANTIATE_TEST_SUITE_P(
     Table, RequestBuild,
     ::testing::Values(
-        BuildCase{"defaults", [](TIdHTTPRequest& r) { r.ResetFields(); r.SetHost("h"); },
+        BuildCase{"defaults",
+                  [](TIdHTTPRequest& r) {
+                      r.ResetFields();
+                      r.SetHost("h");
+                  },
                   {"Content-Type: text/html", "Host: h", "Accept: text/html, */*",
                    "User-Agent: Mozilla/3.0 (compatible; HTTP Library)"}},
         BuildCase{"range from a start", [](TIdHTTPRequest& r) { r.SetContentRangeStart(100); }, {"Range: bytes=100-"}},
@@ -82,27 +86,27 @@ INSTANTIATE_TEST_SUITE_P(
                       r.SetContentRangeEnd(4000000000u);
                   },
                   {"Range: bytes=3000000000-4000000000"}},
-        BuildCase{"length 0 is sent, -1 is not", [](TIdHTTPRequest& r) { r.SetContentLength(0); },
-                  {"Content-Length: 0"}},
-        BuildCase{"entity and request fields in their order",
-                  [](TIdHTTPRequest& r) {
-                      r.SetFrom("f@x");
-                      r.SetConnection("keep-alive");
-                      r.SetPragma("no-cache");
-                      r.SetCacheControl("max-age=0");
-                      r.SetContentVersion("1");
-                      r.SetContentEncoding("gzip");
-                      r.SetContentLanguage("en");
-                      r.SetProxyConnection("keep-alive");
-                      r.SetAcceptCharSet("utf-8");
-                      r.SetAcceptEncoding("identity");
-                      r.SetAcceptLanguage("de");
-                      r.SetReferer("http://r/");
-                  },
-                  {"Connection: keep-alive", "Content-Version: 1", "Content-Encoding: gzip", "Content-Language: en",
-                   "Cache-control: max-age=0", "Pragma: no-cache", "Proxy-Connection: keep-alive",
-                   "Accept-Charset: utf-8", "Accept-Encoding: identity", "Accept-Language: de", "From: f@x",
-                   "Referer: http://r/"}},
+        BuildCase{
+            "length 0 is sent, -1 is not", [](TIdHTTPRequest& r) { r.SetContentLength(0); }, {"Content-Length: 0"}},
+        BuildCase{
+            "entity and request fields in their order",
+            [](TIdHTTPRequest& r) {
+                r.SetFrom("f@x");
+                r.SetConnection("keep-alive");
+                r.SetPragma("no-cache");
+                r.SetCacheControl("max-age=0");
+                r.SetContentVersion("1");
+                r.SetContentEncoding("gzip");
+                r.SetContentLanguage("en");
+                r.SetProxyConnection("keep-alive");
+                r.SetAcceptCharSet("utf-8");
+                r.SetAcceptEncoding("identity");
+                r.SetAcceptLanguage("de");
+                r.SetReferer("http://r/");
+            },
+            {"Connection: keep-alive", "Content-Version: 1", "Content-Encoding: gzip", "Content-Language: en",
+             "Cache-control: max-age=0", "Pragma: no-cache", "Proxy-Connection: keep-alive", "Accept-Charset: utf-8",
+             "Accept-Encoding: identity", "Accept-Language: de", "From: f@x", "Referer: http://r/"}},
         BuildCase{"dates",
                   [](TIdHTTPRequest& r) {
                       r.SetDate(40000.25);
@@ -170,14 +174,10 @@ TEST_P(StatusLineCode, IsTheSecondWordAsAnInteger) {
 
 INSTANTIATE_TEST_SUITE_P(Table, StatusLineCode,
                          ::testing::Values(StatusCase{"HTTP/1.1 404 Not Found", 404},
-                                           StatusCase{"HTTP/1.1   200   OK", 200},
-                                           StatusCase{"HTTP/1.0 299", 299},
-                                           StatusCase{"HTTP/1.1 -5 x", -5},
-                                           StatusCase{"HTTP/1.1 0x1F4 hex", 500},
-                                           StatusCase{"HTTP/1.1 OK", -1},
-                                           StatusCase{"HTTP/1.1", -1},
-                                           StatusCase{"<html>", -1},
-                                           StatusCase{"", -1},
+                                           StatusCase{"HTTP/1.1   200   OK", 200}, StatusCase{"HTTP/1.0 299", 299},
+                                           StatusCase{"HTTP/1.1 -5 x", -5}, StatusCase{"HTTP/1.1 0x1F4 hex", 500},
+                                           StatusCase{"HTTP/1.1 OK", -1}, StatusCase{"HTTP/1.1", -1},
+                                           StatusCase{"<html>", -1}, StatusCase{"", -1},
                                            StatusCase{"HTTP/1.1 20O OK", -1},
                                            StatusCase{"HTTP/1.1 99999999999 big", -1}));
 
@@ -203,7 +203,7 @@ TEST(ResponseParse, FillsTheFieldsFromTheFirstLineOfEachName) {
     EXPECT_EQ(response.ContentLanguage(), "en");
     EXPECT_EQ(response.ContentVersion(), "2");
     EXPECT_EQ(response.Pragma(), "no-cache");
-    EXPECT_EQ(response.ContentType(), "");  // absent in the answer
+    EXPECT_EQ(response.ContentType(), "");   // absent in the answer
     EXPECT_EQ(response.CacheControl(), "");  // never filled from answers
     ASSERT_EQ(response.WWWAuthenticate().Count(), 2);
     EXPECT_EQ(response.WWWAuthenticate()[1], "Digest x");

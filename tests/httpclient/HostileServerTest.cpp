@@ -48,21 +48,22 @@ TEST_P(HeaderBlockLimit, EndsTheFetchAndLeavesTheClientDisconnected) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, HeaderBlockLimit,
-    ::testing::Values(
-        HeadCase{"a head just under 1 MiB is read",
-                 "HTTP/1.1 200 OK\r\n" + PaddingLines((1 << 20) - 200) + "Content-Length: 5\r\n\r\nfresh",
-                 "returned"},
-        HeadCase{"a head just over 1 MiB", "HTTP/1.1 200 OK\r\n" + PaddingLines((1 << 20) + 10) + "\r\nbody",
-                 "EIdHTTPHeaderBlockTooLarge"},
-        HeadCase{"8 MB of header lines, never ending",
-                 "HTTP/1.1 200 OK\r\n" + PaddingLines(8 << 20), "EIdHTTPHeaderBlockTooLarge"},
-        HeadCase{"interim answers add up",
-                 [] {
-                     std::string s;
-                     for (int i = 0; i < 40; ++i) s += "HTTP/1.1 100 Continue\r\n" + PaddingLines(30000) + "\r\n";
-                     return s + kFresh;
-                 }(),
-                 "EIdHTTPHeaderBlockTooLarge"}),
+    ::testing::Values(HeadCase{"a head just under 1 MiB is read",
+                               "HTTP/1.1 200 OK\r\n" + PaddingLines((1 << 20) - 200) + "Content-Length: 5\r\n\r\nfresh",
+                               "returned"},
+                      HeadCase{"a head just over 1 MiB",
+                               "HTTP/1.1 200 OK\r\n" + PaddingLines((1 << 20) + 10) + "\r\nbody",
+                               "EIdHTTPHeaderBlockTooLarge"},
+                      HeadCase{"8 MB of header lines, never ending", "HTTP/1.1 200 OK\r\n" + PaddingLines(8 << 20),
+                               "EIdHTTPHeaderBlockTooLarge"},
+                      HeadCase{"interim answers add up",
+                               [] {
+                                   std::string s;
+                                   for (int i = 0; i < 40; ++i)
+                                       s += "HTTP/1.1 100 Continue\r\n" + PaddingLines(30000) + "\r\n";
+                                   return s + kFresh;
+                               }(),
+                               "EIdHTTPHeaderBlockTooLarge"}),
     [](const ::testing::TestParamInfo<HeadCase>& info) { return "case" + std::to_string(info.index); });
 
 // A body sink that runs out of memory after some bytes, as a 32-bit process
@@ -99,8 +100,8 @@ TEST(Cookies, ControlCharactersNeverReachTheNextRequest) {
                                    "Set-Cookie: t=a\tb\r\n"
                                    "Set-Cookie: d\x7F=1\r\n"
                                    "Set-Cookie: ok=1; path=/\r\n";
-    ScriptedServer server({AnswerOnce("HTTP/1.1 200 OK\r\n" + setCookies + "Content-Length: 0\r\n\r\n"),
-                           AnswerOnce(kFresh)});
+    ScriptedServer server(
+        {AnswerOnce("HTTP/1.1 200 OK\r\n" + setCookies + "Content-Length: 0\r\n\r\n"), AnswerOnce(kFresh)});
     TIdHTTP http(nullptr);
     EXPECT_EQ(Fetch(http, UrlOf(server)).kind, "returned");
     EXPECT_EQ(Fetch(http, UrlOf(server)).body, "fresh");
@@ -147,8 +148,8 @@ TEST_P(AmbiguousLength, NothingLeftOnTheWireBecomesTheNextAnswer) {
     // connection the second request would read them as its answer; on a new
     // one it gets "fresh".
     const std::string smuggled = "HTTP/1.1 200 OK\r\nContent-Length: 8\r\n\r\ninjected";
-    ScriptedServer server({{ReadHead(), Send(c.first), Pause(200), Send(smuggled), ReadHead(), Silent(3000)},
-                           AnswerOnce(kFresh)});
+    ScriptedServer server(
+        {{ReadHead(), Send(c.first), Pause(200), Send(smuggled), ReadHead(), Silent(3000)}, AnswerOnce(kFresh)});
     TIdHTTP http(nullptr);
     const Outcome one = Fetch(http, UrlOf(server));
     EXPECT_EQ(one.kind, "returned") << c.what << ": " << one.message;
@@ -171,8 +172,7 @@ INSTANTIATE_TEST_SUITE_P(
         // A repeated equal value is no conflict: the connection carries the
         // next answer, which is what the server really sent next.
         LengthCase{"the same Content-Length twice",
-                   "HTTP/1.1 200 OK\r\nContent-Length: 5\r\nContent-Length: 5\r\n\r\nfirst", "first", 1,
-                   "injected"}),
+                   "HTTP/1.1 200 OK\r\nContent-Length: 5\r\nContent-Length: 5\r\n\r\nfirst", "first", 1, "injected"}),
     [](const ::testing::TestParamInfo<LengthCase>& info) { return "case" + std::to_string(info.index); });
 
 struct ConnectCase {

@@ -41,7 +41,10 @@ std::string Answer(const std::string& body) {
 }
 
 // Bytes a text-mode stream would change: LF alone, CR LF, Ctrl-Z, NUL, high bytes.
-const std::string kBinary("a\nb\r\nc\x1a" "d\0e\xff\x80", 12);
+const std::string kBinary(
+    "a\nb\r\nc\x1a"
+    "d\0e\xff\x80",
+    12);
 
 TEST(HttpGet, WritesEveryBodyByteForByteOverOneKeptConnection) {
     ScriptedServer server({{ReadHead(), Send(Answer(kBinary)), ReadHead(), Send(Answer(kBinary)), ReadHead(),
@@ -55,10 +58,12 @@ TEST(HttpGet, WritesEveryBodyByteForByteOverOneKeptConnection) {
 
 TEST(HttpGet, OptionsShapeTheRequests) {
     ScriptedServer server(
-        {{ReadHead(), Send("HTTP/1.0 302 Found\r\nLocation: /moved\r\nConnection: keep-alive\r\nContent-Length: 0\r\n\r\n"),
+        {{ReadHead(),
+          Send("HTTP/1.0 302 Found\r\nLocation: /moved\r\nConnection: keep-alive\r\nContent-Length: 0\r\n\r\n"),
           ReadHead(), Send("HTTP/1.0 200 OK\r\nContent-Length: 4\r\n\r\ndone"), Close()}});
     const std::string file = "httpget_test.body";
-    const ProgramRun r = HttpGet({"-0", "-L", "-t", "2000", "-H", "X-A: 1", "-H", "X-B: 2", "-o", file, UrlOf(server, "/k")});
+    const ProgramRun r =
+        HttpGet({"-0", "-L", "-t", "2000", "-H", "X-A: 1", "-H", "X-B: 2", "-o", file, UrlOf(server, "/k")});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(ReadFile(file), "done");
@@ -91,24 +96,31 @@ TEST(HttpGet, ReportsTheFirstFailureAndStops) {
     }
     ScriptedServer trickling({trickle, trickle}, {0, 5000, false});
     const Case cases[] = {
-        {"protocol error", {UrlOf(notFound)}, 1, "",
+        {"protocol error",
+         {UrlOf(notFound)},
+         1,
+         "",
          "EIdHTTPProtocolException: HTTP/1.1 404 Not Found\nReplyCode: 404\nno\r\npe!"},
-        {"refused, after one body", {UrlOf(refusedAfter), closedUrl, UrlOf(refusedAfter)}, 2, "first",
+        {"refused, after one body",
+         {UrlOf(refusedAfter), closedUrl, UrlOf(refusedAfter)},
+         2,
+         "first",
          "EIdSocketError: Socket Error # 10061\\r\\nConnection refused.\n"},
         {"read time-out", {"-t", "300", UrlOf(silent)}, 2, "", "EIdReadTimeout: Read Timeout\n"},
         // What arrived before the bound is written out (any number of "x").
         {"trickling body, -m", {"-t", "300", "-m", "600", UrlOf(trickling)}, 2, "x*", "EIdReadTimeout: Read Timeout\n"},
-        {"trickling body, --max-time", {"--max-time", "600", UrlOf(trickling)}, 2, "x*",
+        {"trickling body, --max-time",
+         {"--max-time", "600", UrlOf(trickling)},
+         2,
+         "x*",
          "EIdReadTimeout: Read Timeout\n"},
         {"line break in the URL", {closedUrl + "\r\nX: y"}, 2, "", "EIdException: Invalid character in URL\n"},
     };
     for (const Case& c : cases) {
         const ProgramRun r = HttpGet(c.args);
         EXPECT_EQ(r.status, c.status) << c.what;
-        if (c.out == "x*")
-            EXPECT_EQ(r.out.find_first_not_of('x'), std::string::npos) << c.what << ": " << r.out;
-        else
-            EXPECT_EQ(r.out, c.out) << c.what;
+        if (c.out == "x*") EXPECT_EQ(r.out.find_first_not_of('x'), std::string::npos) << c.what << ": " << r.out;
+        else EXPECT_EQ(r.out, c.out) << c.what;
         EXPECT_EQ(r.err, c.err) << c.what;
     }
 }
@@ -131,19 +143,26 @@ TEST(HttpGet, ABodyShortOfItsLengthIsWrittenAndReported) {
         std::vector<std::string> options = {};
     };
     const Case cases[] = {
-        {"bytes came with the head", {ReadHead(), Send(head + "10\r\n\r\n01234"), Close()}, "01234",
+        {"bytes came with the head",
+         {ReadHead(), Send(head + "10\r\n\r\n01234"), Close()},
+         "01234",
          "httpget: transfer closed with 5 bytes remaining\n"},
         // The last bytes form a block the close left unfinished.
         {"bytes came after the head",
          {ReadHead(), Send(head + "70000\r\n\r\n"), Pause(50), Send(std::string(40000, 'x')), Pause(50), Close()},
-         std::string(40000, 'x'), "httpget: transfer closed with 30000 bytes remaining\n"},
-        {"huge announced length", {ReadHead(), Send(head + "2147483647\r\n\r\n0123456789"), Close()}, "0123456789",
+         std::string(40000, 'x'),
+         "httpget: transfer closed with 30000 bytes remaining\n"},
+        {"huge announced length",
+         {ReadHead(), Send(head + "2147483647\r\n\r\n0123456789"), Close()},
+         "0123456789",
          "httpget: transfer closed with 2147483637 bytes remaining\n"},
         // An answer that carries no body is never short, whatever its length says.
         {"204 with a length",
-         {ReadHead(), Send("HTTP/1.1 204 No Content\r\nContent-Length: 5\r\n\r\n"), ReadHead(),
-          Send(Answer("second")), Close()},
-         "second", "", 0},
+         {ReadHead(), Send("HTTP/1.1 204 No Content\r\nContent-Length: 5\r\n\r\n"), ReadHead(), Send(Answer("second")),
+          Close()},
+         "second",
+         "",
+         0},
         {"redirect limit reached", redirectLimit, "second", "", 0, {"-L"}},
     };
     for (const Case& c : cases) {

@@ -29,8 +29,8 @@ const char kPage[] = "http://localhost:9080/kestrin";
 using Strings = std::vector<AnsiString>;
 
 const AnsiString kWindow = "4096";  // the first window after TestPlatform::Reset
-const Strings kServerStart = {kWindow, "open", "c:\\kestrin\\bin\\cmdow.exe", "/run /hid c:\\kestrin\\bin\\startup.bat",
-                              "(null)", "3"};
+const Strings kServerStart = {
+    kWindow, "open", "c:\\kestrin\\bin\\cmdow.exe", "/run /hid c:\\kestrin\\bin\\startup.bat", "(null)", "3"};
 const Strings kPageOpen = {kWindow, "open", kPage, "(null)", "(null)", "3"};
 const char kOk[] = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
 
@@ -84,10 +84,9 @@ TEST_F(LauncherTest, StartsTheServerShowsTheWindowAndHandsOff) {
     EXPECT_EQ(RunLauncher(), 0);
     ExpectNoStall();
 
-    const auto calls =
-        TestPlatform::Calls({"CoInitialize", "CreateMainWindow", "CreateLabel", "ShellExecuteA", "SetTimer",
-                             "SetWindowPos", "ShowWindow", "WM_TIMER", "KillTimer", "PostQuitMessage",
-                             "DestroyWindow", "CoUninitialize"});
+    const auto calls = TestPlatform::Calls({"CoInitialize", "CreateMainWindow", "CreateLabel", "ShellExecuteA",
+                                            "SetTimer", "SetWindowPos", "ShowWindow", "WM_TIMER", "KillTimer",
+                                            "PostQuitMessage", "DestroyWindow", "CoUninitialize"});
     ASSERT_EQ(Names(calls), (Strings{"CoInitialize", "CreateMainWindow", "CreateLabel", "ShellExecuteA", "SetTimer",
                                      "SetWindowPos", "ShowWindow", "WM_TIMER", "KillTimer", "ShellExecuteA",
                                      "PostQuitMessage", "DestroyWindow", "CoUninitialize"}));
@@ -108,14 +107,15 @@ TEST_F(LauncherTest, StartsTheServerShowsTheWindowAndHandsOff) {
     EXPECT_EQ(server->Accepted(), 1);  // no request after the answer
     // The product's 148-byte probe, but for the digits of the test's port.
     const std::string port = std::to_string(ProbeSettings.port);
-    const std::string head = "GET /kestrin HTTP/1.1\r\n"
-                             "Content-Type: text/html\r\n"
-                             "Host: localhost:" +
-                             port +
-                             "\r\n"
-                             "Accept: text/html, */*\r\n"
-                             "User-Agent: Mozilla/3.0 (compatible; HTTP Library)\r\n"
-                             "\r\n";
+    const std::string head =
+        "GET /kestrin HTTP/1.1\r\n"
+        "Content-Type: text/html\r\n"
+        "Host: localhost:" +
+        port +
+        "\r\n"
+        "Accept: text/html, */*\r\n"
+        "User-Agent: Mozilla/3.0 (compatible; HTTP Library)\r\n"
+        "\r\n";
     EXPECT_EQ(head.size() - port.size(), 148u - 4u);
     EXPECT_EQ(server->Connection(0).received, head);
 }
@@ -263,7 +263,8 @@ TEST_F(LauncherTest, ClosingTheWindowEndsTheProgramWithoutAPage) {
         EXPECT_EQ(RunLauncher(), 0);
         ExpectNoStall();
         EXPECT_EQ(TestPlatform::Ticks(), c.probes);
-        EXPECT_EQ(ArgsOf("ShellExecuteA"), c.serverStarted ? std::vector<Strings>{kServerStart} : std::vector<Strings>{});
+        EXPECT_EQ(ArgsOf("ShellExecuteA"),
+                  c.serverStarted ? std::vector<Strings>{kServerStart} : std::vector<Strings>{});
         const auto end = TestPlatform::Calls({"UserClose", "PostQuitMessage", "DestroyWindow", "CoUninitialize"});
         ASSERT_EQ(Names(end), (Strings{"UserClose", "PostQuitMessage", "DestroyWindow", "CoUninitialize"}));
         EXPECT_EQ(end[0].time, c.closedAt);
@@ -280,24 +281,45 @@ TEST_F(LauncherTest, AFailingShowHandlerIsReportedThenTheWindowWaits) {
         Strings releases;
     };
     const std::vector<Case> cases = {
-        {"no timer left", false, [] { TestPlatform::SetNoTimerLeft(true); }, "Not enough timers available.", true,
+        {"no timer left",
+         false,
+         [] { TestPlatform::SetNoTimerLeft(true); },
+         "Not enough timers available.",
+         true,
          {"IPersistFile", "IShellLinkA", "IUnknown"}},
-        {"shell-link class not registered", true,
-         [] { TestPlatform::SetCoCreateInstanceResult(static_cast<int32_t>(0x80040154u)); }, "Class not registered.",
-         false, {}},
-        {"creation error without a system text", true,
-         [] { TestPlatform::SetCoCreateInstanceResult(static_cast<int32_t>(0x80041234u)); }, "OLE error 80041234.",
-         false, {}},
-        {"system text with its own full stop", true,
+        {"shell-link class not registered",
+         true,
+         [] { TestPlatform::SetCoCreateInstanceResult(static_cast<int32_t>(0x80040154u)); },
+         "Class not registered.",
+         false,
+         {}},
+        {"creation error without a system text",
+         true,
+         [] { TestPlatform::SetCoCreateInstanceResult(static_cast<int32_t>(0x80041234u)); },
+         "OLE error 80041234.",
+         false,
+         {}},
+        {"system text with its own full stop",
+         true,
          [] {
              TestPlatform::SetCoCreateInstanceResult(static_cast<int32_t>(0x80070005u));
              TestPlatform::SetSystemErrorText(static_cast<int32_t>(0x80070005u), "Access is denied. \r\n");
          },
-         "Access is denied.", false, {}},
-        {"no IShellLinkA", true, [] { TestPlatform::FailQueryInterface(IID_IShellLinkA); }, "Interface not supported.",
-         false, {"IUnknown"}},
-        {"no IPersistFile", true, [] { TestPlatform::FailQueryInterface(IID_IPersistFile); },
-         "Interface not supported.", false, {"IShellLinkA", "IUnknown"}},
+         "Access is denied.",
+         false,
+         {}},
+        {"no IShellLinkA",
+         true,
+         [] { TestPlatform::FailQueryInterface(IID_IShellLinkA); },
+         "Interface not supported.",
+         false,
+         {"IUnknown"}},
+        {"no IPersistFile",
+         true,
+         [] { TestPlatform::FailQueryInterface(IID_IPersistFile); },
+         "Interface not supported.",
+         false,
+         {"IShellLinkA", "IUnknown"}},
     };
     for (const Case& c : cases) {
         if (c.installOnly && !kInstall) continue;
@@ -308,7 +330,8 @@ TEST_F(LauncherTest, AFailingShowHandlerIsReportedThenTheWindowWaits) {
         EXPECT_EQ(RunLauncher(), 0);
         ExpectNoStall();
         EXPECT_EQ(ArgsOf("MessageBoxA"), (std::vector<Strings>{{kWindow, c.text, "KESTRIN", "0x00000010"}}));
-        EXPECT_EQ(ArgsOf("ShellExecuteA"), c.serverStarted ? std::vector<Strings>{kServerStart} : std::vector<Strings>{});
+        EXPECT_EQ(ArgsOf("ShellExecuteA"),
+                  c.serverStarted ? std::vector<Strings>{kServerStart} : std::vector<Strings>{});
         EXPECT_EQ(TestPlatform::Ticks(), 0);
         // Visible only after the box, and then left alone until closed.
         const int box = IndexOf("MessageBoxA");
@@ -343,10 +366,10 @@ TEST_F(LauncherTest, DesktopShortcut) {
         TestPlatform::SetDesktopPath(c.desktop);
         auto server = Serve(AnswerOnce(kOk));
         EXPECT_EQ(RunLauncher(), 0);
-        const auto calls = TestPlatform::Calls(
-            {"CoCreateInstance", "QueryInterface", "IShellLinkA::SetPath", "IShellLinkA::SetWorkingDirectory",
-             "SHGetSpecialFolderLocation", "SHGetPathFromIDListA", "MultiByteToWideChar", "IPersistFile::Save",
-             "CoTaskMemFree", "Release"});
+        const auto calls = TestPlatform::Calls({"CoCreateInstance", "QueryInterface", "IShellLinkA::SetPath",
+                                                "IShellLinkA::SetWorkingDirectory", "SHGetSpecialFolderLocation",
+                                                "SHGetPathFromIDListA", "MultiByteToWideChar", "IPersistFile::Save",
+                                                "CoTaskMemFree", "Release"});
         if (!kInstall) {
             EXPECT_TRUE(calls.empty());  // the everyday launcher writes no shortcut
             continue;
@@ -407,8 +430,9 @@ TEST_F(LauncherTest, StartUpErrorGetsTheLastResortReport) {
     TestPlatform::SetCreateWindowFails(true);
     EXPECT_EQ(RunLauncher(), 1);
     EXPECT_EQ(ArgsOf("MessageBoxA"),
-              (std::vector<Strings>{{"0", "Exception EOutOfResources in module kestrin.exe at 00000000.\r\n"
-                                          "Error creating window.\r\n",
+              (std::vector<Strings>{{"0",
+                                     "Exception EOutOfResources in module kestrin.exe at 00000000.\r\n"
+                                     "Error creating window.\r\n",
                                      "Application Error", "0x00002010"}}));
     EXPECT_EQ(IndexOf("ShellExecuteA"), -1);
     EXPECT_EQ(Names(TestPlatform::Calls({"CoInitialize", "MessageBoxA", "CoUninitialize"})),
@@ -446,7 +470,7 @@ TEST_F(LauncherTest, TheFormsClientHasTheDefaultsOfAClientBuiltInCode) {
     EXPECT_EQ(form->Timer1->Interval(), 1000u);
     EXPECT_EQ(form->FailedTries, 0);
     EXPECT_FALSE(form->ShowInstallPage);
-    EXPECT_EQ(form->http->FetchTimeout(), 10000);  // the launcher's own bound, not from the form
+    EXPECT_EQ(form->http->FetchTimeout(), 10000);                        // the launcher's own bound, not from the form
     EXPECT_EQ(TProbeSettings().URL(), "http://localhost:9080/kestrin");  // what the programs probe
 
     TIdHTTP code(nullptr);

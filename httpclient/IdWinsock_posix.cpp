@@ -67,7 +67,7 @@ int WinsockCode(int e) {
     case EHOSTDOWN: return 10064;
     case EHOSTUNREACH: return 10065;
     case ENOTEMPTY: return 10066;
-    default: return e == 0 ? 0 : 10000 + e;  // outside the table: still a failure code
+    default: return e == 0 ? 0 : 10000 + e;  // no Winsock match: still a failure code
     }
 }
 

@@ -27,7 +27,7 @@ Expect Protocol(int32_t code, std::string statusLine, std::string errorBody = ""
 }
 
 struct Row {
-    const char* no;  // the server behaviour, numbered as in the outcome table
+    const char* no;  // the kind of server behaviour (rows of one kind share its number), then the case; names the test
     Script script;
     Expect expect;
     std::function<void(TIdHTTP&)> setup = nullptr;

@@ -61,7 +61,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(FetchTimeoutBound, LeavesTheConnectAndTheRequestAlone) {
     TIdHTTP http(nullptr);
     http.SetFetchTimeout(1000);
-    const Outcome refused = Fetch(http, "http://127.0.0.1:" + std::to_string(FreeLoopbackPort()) + "/kestrin");
+    const ReservedPort nothingListens;
+    const Outcome refused = Fetch(http, UrlOf(nothingListens));
     EXPECT_EQ(refused.kind, "EIdSocketError");
     EXPECT_EQ(refused.socketCode, 10061);
 

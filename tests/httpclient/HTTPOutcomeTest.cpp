@@ -213,8 +213,9 @@ INSTANTIATE_TEST_SUITE_P(Table, FetchOutcome, ::testing::ValuesIn(Rows()),
                          });
 
 TEST(FetchOutcome, RefusedConnectRaisesSocketError10061) {
+    const ReservedPort refused;
     TIdHTTP http(nullptr);
-    const Outcome o = Fetch(http, "http://127.0.0.1:" + std::to_string(FreeLoopbackPort()) + "/kestrin");
+    const Outcome o = Fetch(http, UrlOf(refused));
     EXPECT_EQ(o.kind, "EIdSocketError");
     EXPECT_EQ(o.socketCode, 10061);
     EXPECT_EQ(o.message, "Socket Error # 10061\r\nConnection refused.");

@@ -105,7 +105,8 @@ TEST_F(StackTest, CheckSocketResultPassesSuccessIgnoresListedCodesAndRaisesOther
     EXPECT_FALSE(Stack().CheckSocketResult(0));
     EXPECT_FALSE(Stack().CheckSocketResult(5, {10061}));
 
-    const uint16_t port = FreeLoopbackPort();
+    const ReservedPort refused;
+    const uint16_t port = refused.Port();
     TIdStackSocketHandle s = Stack().AllocSocket(Id_SOCK_STREAM, 0);
     EXPECT_TRUE(Stack().CheckSocketResult(Stack().Connect(s, "127.0.0.1", port), {10061}));
     EXPECT_EQ(Stack().LastSocketError(), 10061);

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 
+#include "../httpclient/RequestHead.h"
 #include "ComObj.h"
 #include "IdHTTPForm.h"
 #include "Launcher.h"
@@ -33,15 +34,6 @@ const Strings kServerStart = {
     kWindow, "open", "c:\\kestrin\\bin\\cmdow.exe", "/run /hid c:\\kestrin\\bin\\startup.bat", "(null)", "3"};
 const Strings kPageOpen = {kWindow, "open", kPage, "(null)", "(null)", "3"};
 const char kOk[] = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
-
-// A server on the probe's port that plays `script` for every connection.
-std::unique_ptr<ScriptedServer> Serve(Script script) {
-    ScriptedServerOptions options;
-    options.port = ProbeSettings.port;
-    options.repeatLast = true;
-    options.stepTimeoutMs = 3000;
-    return std::make_unique<ScriptedServer>(std::vector<Script>{std::move(script)}, options);
-}
 
 Strings Names(const std::vector<TPlatformCall>& calls) {
     Strings names;
@@ -68,7 +60,7 @@ protected:
     void SetUp() override {
         TestPlatform::Reset();
         TestPlatform::SetModuleFileName("C:\\kestrin\\kestrin.exe");
-        ProbeSettings.port = FreeLoopbackPort();
+        ReserveProbePort();
     }
     void TearDown() override {
         ProbeSettings = TProbeSettings();
@@ -77,6 +69,31 @@ protected:
         EXPECT_EQ(TestPlatform::LiveWindows(), 0);
     }
     static void ExpectNoStall() { EXPECT_EQ(IndexOf("Stall"), -1) << "the loop ran out of things to do"; }
+
+    // Points the probe at a newly reserved port: its connects are refused
+    // until a server takes the port over.
+    void ReserveProbePort() {
+        probePort_.emplace();
+        ProbeSettings.port = probePort_->Port();
+    }
+    // The probe's port for a server to listen on; a new one when an earlier
+    // server of the test has taken the last.
+    ReservedPort TakeProbePort() {
+        if (!probePort_) ReserveProbePort();
+        ReservedPort port = std::move(*probePort_);
+        probePort_.reset();
+        return port;
+    }
+    // A server on the probe's port that plays `script` for every connection.
+    std::unique_ptr<ScriptedServer> Serve(Script script) {
+        ScriptedServerOptions options;
+        options.repeatLast = true;
+        options.stepTimeoutMs = 3000;
+        return std::make_unique<ScriptedServer>(std::vector<Script>{std::move(script)}, TakeProbePort(), options);
+    }
+
+private:
+    std::optional<ReservedPort> probePort_;
 };
 
 TEST_F(LauncherTest, StartsTheServerShowsTheWindowAndHandsOff) {
@@ -107,15 +124,7 @@ TEST_F(LauncherTest, StartsTheServerShowsTheWindowAndHandsOff) {
     EXPECT_EQ(server->Accepted(), 1);  // no request after the answer
     // The product's 148-byte probe, but for the digits of the test's port.
     const std::string port = std::to_string(ProbeSettings.port);
-    const std::string head =
-        "GET /kestrin HTTP/1.1\r\n"
-        "Content-Type: text/html\r\n"
-        "Host: localhost:" +
-        port +
-        "\r\n"
-        "Accept: text/html, */*\r\n"
-        "User-Agent: Mozilla/3.0 (compatible; HTTP Library)\r\n"
-        "\r\n";
+    const std::string head = DefaultHead("localhost:" + port);
     EXPECT_EQ(head.size() - port.size(), 148u - 4u);
     EXPECT_EQ(server->Connection(0).received, head);
 }
@@ -158,6 +167,7 @@ TEST_F(LauncherTest, FailedProbesAreCountedUpToTheLimit) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         TestPlatform::Reset();
+        ReserveProbePort();  // refused until the server starts
         std::unique_ptr<ScriptedServer> server;
         if (c.serverFromTick > 0) TestPlatform::InTick(c.serverFromTick, [&] { server = Serve(c.script); });
         EXPECT_EQ(RunLauncher(), 0);
@@ -187,9 +197,8 @@ TEST_F(LauncherTest, FailedProbesAreCountedUpToTheLimit) {
 TEST_F(LauncherTest, ASilentServerDoesNotHoldTheWindowForEver) {
     ProbeSettings.timeout = 200;
     ScriptedServerOptions options;
-    options.port = ProbeSettings.port;
     options.stepTimeoutMs = 5000;
-    ScriptedServer server({{step::ReadHead(), step::Silent(5000)}}, options);
+    ScriptedServer server({{step::ReadHead(), step::Silent(5000)}}, TakeProbePort(), options);
     TestPlatform::CloseWindowAt(1500);
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(RunLauncher(), 0);

@@ -9,6 +9,9 @@
 
 #include "../runtime/Classes.h"
 
+// The kinds of status an OnStatus handler is told about. hsStatusText carries
+// free text ("Chunk Started" before a chunked body). The three ftp kinds
+// complete the set a handler may name; this client never reports them.
 enum class TIdStatus {
     hsResolving,
     hsConnecting,

@@ -28,7 +28,8 @@ public:
     // that the connect thread and other clients' threads cannot mix codes.
     int32_t LastSocketError() const;
 
-    // Local addresses (not used by the client); filled on first use.
+    // The IPv4 addresses of this machine's host name, for a caller that binds
+    // to or reports them (a fetch never asks); filled on first use.
     virtual void FillLocalAddresses() = 0;
     virtual AnsiString FirstLocalAddress() = 0;
     virtual const std::vector<AnsiString>& LocalAddressList() = 0;
@@ -61,7 +62,8 @@ public:
     virtual TIdStackSocketHandle Socket(int family, int type, int protocol) = 0;
     virtual int Shutdown(TIdStackSocketHandle s, int how) = 0;
     virtual int IOCtlSocket(TIdStackSocketHandle s, uint32_t command, uint32_t& argument) = 0;
-    // "Socket Error # %d\r\n%s" with the code and its text ("" outside the table).
+    // "Socket Error # %d\r\n%s" with the code and its fixed text (empty for a
+    // code that has none).
     virtual AnsiString SocketErrorText(int32_t code);
     virtual int WSGetLastError() = 0;
     // Both read back family, address and port, and raise EIdSocketError on failure.
@@ -120,8 +122,7 @@ public:
     uint32_t HToNL(uint32_t v) override;
     uint32_t NToHL(uint32_t v) override;
     int Recv(TIdStackSocketHandle s, void* buffer, int length, int flags) override;
-    int RecvFrom(TIdStackSocketHandle s, void* buffer, int length, int flags, AnsiString& ip,
-                 int32_t& port) override;
+    int RecvFrom(TIdStackSocketHandle s, void* buffer, int length, int flags, AnsiString& ip, int32_t& port) override;
     int Select(TIdSocketList* read, TIdSocketList* write, TIdSocketList* except, int32_t timeoutMs) override;
     int Send(TIdStackSocketHandle s, const void* buffer, int length, int flags) override;
     int SendTo(TIdStackSocketHandle s, const void* buffer, int length, int flags, const AnsiString& ip,

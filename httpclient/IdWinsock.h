@@ -22,7 +22,7 @@ constexpr int Id_SO_REUSEADDR = 0x0004;
 constexpr int Id_SO_LINGER = 0x0080;
 constexpr int Id_SO_SNDBUF = 0x1001;
 constexpr int Id_SO_RCVBUF = 0x1002;
-constexpr int Id_SO_ERROR = 0x1007;  // the pending error of a socket, as a Winsock code
+constexpr int Id_SO_ERROR = 0x1007;          // the pending error of a socket, as a Winsock code
 constexpr uint32_t Id_FIONBIO = 0x8004667E;  // ioctlsocket: non-blocking mode on (1) or off (0)
 constexpr int Id_SD_RECEIVE = 0;
 constexpr int Id_SD_SEND = 1;
@@ -78,9 +78,11 @@ int shutdown(TIdStackSocketHandle s, int how);
 // Socket mode control; only Id_FIONBIO is used.
 int ioctlsocket(TIdStackSocketHandle s, uint32_t command, uint32_t& argument);
 int closesocket(TIdStackSocketHandle s);
-// Waits until sockets of the lists are ready; timeoutMs < 0 waits without
-// limit. Each given list is rewritten to its ready sockets. Returns the number
-// of ready sockets, 0 on time-out, -1 on failure. At most 64 per list.
+// Waits until sockets of the lists are ready: at most `seconds` plus
+// `microseconds` (below 1000000; a negative part fails with 10022), or
+// without limit when `infinite`. Each given list is rewritten to its ready
+// sockets. Returns the number of ready sockets, 0 on time-out, -1 on
+// failure. At most 64 per list.
 int select(std::vector<TIdStackSocketHandle>* read, std::vector<TIdStackSocketHandle>* write,
            std::vector<TIdStackSocketHandle>* except, int32_t seconds, int32_t microseconds, bool infinite);
 // Name lookup: the IPv4 addresses of the host (empty on failure, with the

@@ -67,7 +67,7 @@ int WinsockCode(int e) {
     case EHOSTDOWN: return 10064;
     case EHOSTUNREACH: return 10065;
     case ENOTEMPTY: return 10066;
-    default: return e == 0 ? 0 : 10000 + e;  // outside the table: still a failure code
+    default: return e == 0 ? 0 : 10000 + e;  // no Winsock match: still a failure code
     }
 }
 
@@ -120,7 +120,9 @@ int WSAGetLastError() { return lastError; }
 
 TIdStackSocketHandle socket(int family, int type, int protocol) {
     const int s = ::socket(family == Id_AF_INET ? AF_INET : family,
-                           type == Id_SOCK_DGRAM ? SOCK_DGRAM : type == Id_SOCK_STREAM ? SOCK_STREAM : type,
+                           type == Id_SOCK_DGRAM    ? SOCK_DGRAM
+                           : type == Id_SOCK_STREAM ? SOCK_STREAM
+                                                    : type,
                            protocol);
     if (s < 0) {
         Fail();
@@ -206,7 +208,8 @@ int send(TIdStackSocketHandle s, const void* buffer, int length, int flags) {
 int recvfrom(TIdStackSocketHandle s, void* buffer, int length, int flags, TIdSockAddr& from) {
     sockaddr_in n{};
     socklen_t l = sizeof n;
-    const ssize_t r = ::recvfrom(Fd(s), buffer, static_cast<size_t>(length), flags, reinterpret_cast<sockaddr*>(&n), &l);
+    const ssize_t r =
+        ::recvfrom(Fd(s), buffer, static_cast<size_t>(length), flags, reinterpret_cast<sockaddr*>(&n), &l);
     if (r < 0) return Fail();
     from = FromNative(n);
     return static_cast<int>(r);
@@ -334,7 +337,8 @@ std::vector<TIdSockAddr> gethostbyname(const std::string& name) {
 std::string gethostbyaddr(const TIdSockAddr& address) {
     const sockaddr_in n = ToNative(address);
     char host[NI_MAXHOST];
-    if (::getnameinfo(reinterpret_cast<const sockaddr*>(&n), sizeof n, host, sizeof host, nullptr, 0, NI_NAMEREQD) != 0) {
+    if (::getnameinfo(reinterpret_cast<const sockaddr*>(&n), sizeof n, host, sizeof host, nullptr, 0, NI_NAMEREQD) !=
+        0) {
         lastError = Id_WSAHOST_NOT_FOUND;
         return {};
     }

@@ -44,8 +44,9 @@ public:
     TComponent* Components(int index) const { return components_.at(index); }
     TComponent* FindComponent(const AnsiString& name) const;
 
-    // Asks for a Notification call on this component when `other` is destroyed
-    // (and the other way round, as the class library does).
+    // Links this component and `other` both ways: whichever is destroyed
+    // first tells the other through Notification(it, opRemove), so neither
+    // keeps a pointer to a destroyed component.
     void FreeNotification(TComponent* other);
     void RemoveFreeNotification(TComponent* other);
 
@@ -122,7 +123,10 @@ public:
     std::string Bytes() const { return std::string(reinterpret_cast<const char*>(data_), size_); }
     const uint8_t* Memory() const { return data_; }
     int64_t Capacity() const { return static_cast<int64_t>(capacity_); }
-    void Clear() { size_ = 0; position_ = 0; }
+    void Clear() {
+        size_ = 0;
+        position_ = 0;
+    }
 
 private:
     // Makes room for `bytes` in all; geometric steps unless `exact`.
@@ -153,7 +157,7 @@ public:
     void Delete(int index);
     void Clear() { items_.clear(); }
     void AddStrings(const TStringList& other);
-    int IndexOf(const AnsiString& text) const;  // case-blind, as the class library compares
+    int IndexOf(const AnsiString& text) const;  // the first entry equal in any letter case (SameText), or -1
 
     // Whole-text form: every line followed by CR LF. Setting it splits at
     // CR LF, LF or CR.

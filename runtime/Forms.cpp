@@ -263,8 +263,9 @@ void TForm::PlaceOnce() {
     int32_t screenWidth = 0, screenHeight = 0, width = 0, height = 0;
     GuiPlatform::GetVirtualScreenSize(screenWidth, screenHeight);
     GuiPlatform::GetWindowSize(handle_, width, height);
-    // Integer division truncates toward zero, as the placement rule wants;
-    // a window larger than the screen gets a negative position, unclamped.
+    // Centred by integer division, which truncates toward zero (-5 / 2 is
+    // -2); a window larger than the screen gets a negative position and is
+    // not clamped to the screen.
     left_ = (screenWidth - width) / 2;
     top_ = (screenHeight - height) / 2;
     GuiPlatform::SetWindowPos(handle_, left_, top_);

@@ -2,7 +2,6 @@
 #include <algorithm>
 #include <climits>
 #include <cstdio>
-#include <stdexcept>
 
 #include "Loopback.h"
 
@@ -25,15 +24,6 @@ bool WaitReadable(Socket socket, int ms) {
 }
 
 }  // namespace loopback
-
-uint16_t FreeLoopbackPort() {
-    const loopback::Socket s = loopback::Listen(0);
-    if (s == loopback::kNoSocket)
-        throw std::runtime_error("no free loopback port: " + loopback::ErrorText(loopback::LastError()));
-    const uint16_t port = loopback::LocalPort(s);
-    loopback::Close(s);
-    return port;
-}
 
 std::string Quote(const std::string& text) {
     std::string out = "\"";

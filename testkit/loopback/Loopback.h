@@ -26,10 +26,12 @@ std::string ErrorText(int code);
 // with LastError() set when the port is taken or the stack refuses. A port
 // held by a live listener is never shared.
 Socket Listen(uint16_t port, int backlog = 16);
-// A socket bound to 127.0.0.1:port that does not listen: a connect to the
-// port is refused, and while it lives no listener and no outgoing
-// connection's own end can take the port. kNoSocket when the port is taken.
+// A socket bound to 127.0.0.1:port (0: an ephemeral port) that does not
+// listen yet: connects to the port are refused while it stays so. kNoSocket
+// with LastError() set on failure.
 Socket Bind(uint16_t port);
+// Starts listening on a socket from Bind; false with LastError() set.
+bool StartListening(Socket socket, int backlog = 16);
 // The local port of a bound socket; 0 when it cannot be read.
 uint16_t LocalPort(Socket socket);
 // A non-blocking connect to 127.0.0.1:port that is left pending; kNoSocket
@@ -56,11 +58,6 @@ bool WaitReadable(const std::vector<Socket>& sockets, int ms, std::vector<bool>&
 bool WaitReadable(Socket socket, int ms);
 
 }  // namespace loopback
-
-// A loopback port on which nothing listens (a connect to it is refused):
-// taken from the system, then released. Raises std::runtime_error when the
-// system has none to give.
-uint16_t FreeLoopbackPort();
 
 // Text in double quotes for a one-line log or report: '"' and '\' get a
 // backslash, control characters and DEL become \xNN; other bytes stay.

@@ -36,15 +36,19 @@ int LastError() { return lastError; }
 
 std::string ErrorText(int code) { return std::strerror(code); }
 
-Socket Listen(uint16_t port, int backlog) {
+Socket Bind(uint16_t port) {
     const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (s < 0) return Fail();
-    // Lets the port be taken again over connections in TIME_WAIT only; a
-    // live listener still makes bind fail.
-    const int one = 1;
-    ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    // A given port may be taken again over connections in TIME_WAIT; a live
+    // listener still makes bind fail. An ephemeral port needs no such leave,
+    // and without it no other socket can share the port while this one is
+    // bound and not yet listening.
+    if (port != 0) {
+        const int one = 1;
+        ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    }
     const sockaddr_in address = LoopbackAddress(port);
-    if (::bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 || ::listen(s, backlog) != 0) {
+    if (::bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         Fail();
         ::close(s);
         return kNoSocket;
@@ -52,13 +56,17 @@ Socket Listen(uint16_t port, int backlog) {
     return s;
 }
 
-Socket Bind(uint16_t port) {
-    const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (s < 0) return Fail();
-    const sockaddr_in address = LoopbackAddress(port);
-    if (::bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        Fail();
-        ::close(s);
+bool StartListening(Socket socket, int backlog) {
+    if (::listen(static_cast<int>(socket), backlog) == 0) return true;
+    Fail();
+    return false;
+}
+
+Socket Listen(uint16_t port, int backlog) {
+    const Socket s = Bind(port);
+    if (s == kNoSocket) return kNoSocket;
+    if (!StartListening(s, backlog)) {
+        ::close(static_cast<int>(s));
         return kNoSocket;
     }
     return s;

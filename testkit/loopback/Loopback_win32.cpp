@@ -35,27 +35,11 @@ int LastError() { return WSAGetLastError(); }
 
 std::string ErrorText(int code) { return "error " + std::to_string(code); }
 
-Socket Listen(uint16_t port, int backlog) {
-    if (!Startup()) return kNoSocket;
-    const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (s == INVALID_SOCKET) return kNoSocket;
-    // Exclusive use: a second listener must fail to bind while one listens.
-    const BOOL on = TRUE;
-    ::setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on), sizeof on);
-    const sockaddr_in address = LoopbackAddress(port);
-    if (::bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 || ::listen(s, backlog) != 0) {
-        const int code = WSAGetLastError();
-        ::closesocket(s);
-        WSASetLastError(code);
-        return kNoSocket;
-    }
-    return static_cast<Socket>(s);
-}
-
 Socket Bind(uint16_t port) {
     if (!Startup()) return kNoSocket;
     const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (s == INVALID_SOCKET) return kNoSocket;
+    // Exclusive use: no other socket may bind the port while this one holds it.
     const BOOL on = TRUE;
     ::setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on), sizeof on);
     const sockaddr_in address = LoopbackAddress(port);
@@ -66,6 +50,20 @@ Socket Bind(uint16_t port) {
         return kNoSocket;
     }
     return static_cast<Socket>(s);
+}
+
+bool StartListening(Socket socket, int backlog) { return ::listen(S(socket), backlog) == 0; }
+
+Socket Listen(uint16_t port, int backlog) {
+    const Socket s = Bind(port);
+    if (s == kNoSocket) return kNoSocket;
+    if (!StartListening(s, backlog)) {
+        const int code = WSAGetLastError();
+        ::closesocket(S(s));
+        WSASetLastError(code);
+        return kNoSocket;
+    }
+    return s;
 }
 
 uint16_t LocalPort(Socket socket) {

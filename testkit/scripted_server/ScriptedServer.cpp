@@ -46,6 +46,18 @@ ScriptedServer::ScriptedServer(std::vector<Script> scripts, ScriptedServerOption
     thread_ = std::thread([this] { Run(); });
 }
 
+ScriptedServer::ScriptedServer(std::vector<Script> scripts, ReservedPort port, ScriptedServerOptions options)
+    : scripts_(std::move(scripts)), options_(options) {
+    listener_ = port.Release();
+    if (!sock::StartListening(listener_)) {
+        const std::string why = sock::ErrorText(sock::LastError());
+        sock::Close(listener_);
+        throw std::runtime_error("cannot listen on 127.0.0.1:" + std::to_string(port.Port()) + ": " + why);
+    }
+    port_ = port.Port();
+    thread_ = std::thread([this] { Run(); });
+}
+
 ScriptedServer::~ScriptedServer() { Stop(); }
 
 void ScriptedServer::Stop() {
@@ -222,13 +234,19 @@ void ScriptedServer::Play(intptr_t s, const Script& script, size_t index) {
 
 HangingConnectTarget::HangingConnectTarget() {
     listener_ = ListenOrRaise(0, port_, 0);
-    // Fill the accept queue; give the platform a moment to complete each
-    // handshake so that the queue is really full before a test connects.
+    // Fill the accept queue. With a backlog of 0 the queue holds a single
+    // connection (on Linux, and so under Wine): it is full as soon as the
+    // listener turns readable, and further requests, a test's included, are
+    // then dropped.
     for (int i = 0; i < 4; ++i) {
         const intptr_t s = sock::StartConnect(port_);
         if (s != -1) fillers_.push_back(s);
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (!sock::WaitReadable(listener_, 5000)) {
+        for (intptr_t s : fillers_) sock::Close(s);
+        sock::Close(listener_);
+        throw std::runtime_error("the accept queue of 127.0.0.1:" + std::to_string(port_) + " did not fill");
+    }
 }
 
 HangingConnectTarget::~HangingConnectTarget() {

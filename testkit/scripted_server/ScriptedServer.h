@@ -1,6 +1,7 @@
 // A scripted loopback TCP server for client tests.
 //
-// It listens on 127.0.0.1 (an ephemeral port unless one is given), accepts
+// It listens on 127.0.0.1 (an ephemeral port unless one is given, or the port
+// of a ReservedPort it takes over), accepts
 // connections one after another on its own thread and plays one script per
 // connection: connection i gets scripts[i] (the last one again for later
 // connections when repeatLast is set; otherwise a later connection is accepted
@@ -26,6 +27,7 @@
 #include <vector>
 
 #include "Loopback.h"
+#include "ReservedPort.h"
 
 struct ScriptStep {
     enum class Kind { Send, Pause, ReadUntil, ReadBytes, HalfClose, Close, Reset, Silent };
@@ -81,6 +83,10 @@ struct ScriptedServerOptions {
 class ScriptedServer {
 public:
     explicit ScriptedServer(std::vector<Script> scripts, ScriptedServerOptions options = {});
+    // Listens on the reserved port's own socket (options.port is not used):
+    // the port goes from refusing connects to accepting them with no moment
+    // in which it is free.
+    ScriptedServer(std::vector<Script> scripts, ReservedPort port, ScriptedServerOptions options = {});
     ~ScriptedServer();
     ScriptedServer(const ScriptedServer&) = delete;
     ScriptedServer& operator=(const ScriptedServer&) = delete;
@@ -115,7 +121,9 @@ private:
 
 // A loopback endpoint whose connects hang: it listens with a full accept
 // queue and never accepts, so the platform drops further connection requests
-// until it gives up. For connect time-outs.
+// until it gives up. For connect time-outs. The constructor returns once a
+// connection of its own sits in the queue (raises std::runtime_error when
+// none arrives within seconds).
 class HangingConnectTarget {
 public:
     HangingConnectTarget();

@@ -61,8 +61,8 @@ private:
 TEST(Connect, RefusedRaisesSocketError10061AndEndsIdleAfterClose) {
     for (const char* host : {"localhost", "127.0.0.1"}) {
         SCOPED_TRACE(host);
-        const uint16_t port = FreeLoopbackPort();
-        RecordingClient c(host, port);
+        const ReservedPort refused;
+        RecordingClient c(host, refused.Port());
         try {
             c.client.OpenConnection(0);
             FAIL() << "connected to a closed port";
@@ -118,7 +118,8 @@ TEST(Connect, SucceedsReportsStatusAndReadsBothEndpointsBack) {
 
 TEST(Connect, NextAttemptAfterAFailureStartsWithNewHandlerAndSocket) {
     ScriptedServer server({{step::Send("hello\n"), step::Silent()}});
-    RecordingClient c("127.0.0.1", FreeLoopbackPort());
+    const ReservedPort refused;
+    RecordingClient c("127.0.0.1", refused.Port());
     EXPECT_THROW(c.client.OpenConnection(0), EIdSocketError);
     c.client.CloseConnection();
 
@@ -230,7 +231,8 @@ TEST(Connect, LocalPortRangeErrors) {
 
 TEST(ConnectWithTimeout, RefusedRaisesConnectExceptionWithTheSocketMessageAfterOneStep) {
     StepRecordingHandler handler(125);
-    RecordingClient c("127.0.0.1", FreeLoopbackPort());
+    const ReservedPort refused;
+    RecordingClient c("127.0.0.1", refused.Port());
     c.client.SetIOHandler(&handler);
     try {
         c.client.OpenConnection(5000);
@@ -349,9 +351,9 @@ TEST(ConnectionOptions, NagleOffSetsNoDelayAndSocksDefaults) {
     c.client.OpenConnection(0);
     int32_t value = 0;
     int length = sizeof value;
-    ASSERT_EQ(SharedStack->GetSockOpt(handler.SocketBinding()->SocketValue(), Id_IPPROTO_TCP, Id_TCP_NODELAY, &value,
-                                      length),
-              0);
+    ASSERT_EQ(
+        SharedStack->GetSockOpt(handler.SocketBinding()->SocketValue(), Id_IPPROTO_TCP, Id_TCP_NODELAY, &value, length),
+        0);
     EXPECT_NE(value, 0);
     c.client.SendText("x");
     EXPECT_EQ(server.Connection(0).received, "x");

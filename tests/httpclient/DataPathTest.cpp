@@ -8,6 +8,7 @@
 #include "IdBuffer.h"
 #include "IdIOHandlerSocket.h"
 #include "IdTCPClient.h"
+#include "RequestHead.h"
 #include "ScriptedServer.h"
 
 namespace {
@@ -393,12 +394,7 @@ TEST(WriteReset, SendToAResetPeerDropsTheSocketAndRaises) {
 
 TEST(Write, BufferedHeadLeavesInOneSend) {
     Connected conn({step::ReadHead(), step::Close()});
-    const std::vector<AnsiString> head = {"GET /kestrin HTTP/1.1",
-                                          "Content-Type: text/html",
-                                          "Host: localhost:9080",
-                                          "Accept: text/html, */*",
-                                          "User-Agent: Mozilla/3.0 (compatible; HTTP Library)",
-                                          ""};
+    const std::vector<AnsiString> head = HeadLinesOf(DefaultHead("localhost:9080"));
     size_t length = 0;
     conn.client.BeginBufferedWrite(-1);
     for (const AnsiString& line : head) {

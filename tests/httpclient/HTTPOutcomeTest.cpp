@@ -27,7 +27,7 @@ Expect Protocol(int32_t code, std::string statusLine, std::string errorBody = ""
 }
 
 struct Row {
-    const char* no;  // the server behaviour, numbered as in the outcome table
+    const char* no;  // the kind of server behaviour (rows of one kind share its number), then the case; names the test
     Script script;
     Expect expect;
     std::function<void(TIdHTTP&)> setup = nullptr;
@@ -56,24 +56,30 @@ std::vector<Row> Rows() {
          {ReadHead(), Send("HTTP/1.1 200 OK\r\n\r\n" + Bytes("x\0y\r\n", 5)), Pause(50), Send("more"), Close()},
          Returned(Bytes("x\0y\r\nmore", 9))},
         {"7 no length, left open, ReadTimeout",
-         {ReadHead(), Send("HTTP/1.1 200 OK\r\n\r\nbody"), Silent(3000)}, kReadTimeout, readTimeout},
+         {ReadHead(), Send("HTTP/1.1 200 OK\r\n\r\nbody"), Silent(3000)},
+         kReadTimeout,
+         readTimeout},
         {"7 fewer bytes than announced, left open, FetchTimeout",
-         {ReadHead(), Send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc"), Silent(3000)}, kReadTimeout,
+         {ReadHead(), Send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc"), Silent(3000)},
+         kReadTimeout,
          fetchTimeout},
-        {"8 Content-Length 0", {ReadHead(), Send("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"), Silent(3000)},
+        {"8 Content-Length 0",
+         {ReadHead(), Send("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"), Silent(3000)},
          Returned("")},
-        {"9 204 with a length", {ReadHead(), Send("HTTP/1.1 204 No Content\r\nContent-Length: 5\r\n\r\nabcde"),
-                                 Silent(3000)},
+        {"9 204 with a length",
+         {ReadHead(), Send("HTTP/1.1 204 No Content\r\nContent-Length: 5\r\n\r\nabcde"), Silent(3000)},
          Returned("")},
-        {"9 204 without a length", {ReadHead(), Send("HTTP/1.1 204 No Content\r\n\r\n"), Silent(3000)},
-         Returned("")},
-        {"10 header block only, then closed", {ReadHead(), Send("HTTP/1.1 200 OK\r\nServer: s\r\n\r\n"), Close()},
+        {"9 204 without a length", {ReadHead(), Send("HTTP/1.1 204 No Content\r\n\r\n"), Silent(3000)}, Returned("")},
+        {"10 header block only, then closed",
+         {ReadHead(), Send("HTTP/1.1 200 OK\r\nServer: s\r\n\r\n"), Close()},
          Returned("")},
         {"11 closed within the status line", {ReadHead(), Send("HTTP/1.1 200 O"), Close()}, kClosed},
         {"11 closed after the status line", {ReadHead(), Send("HTTP/1.1 200 OK\r\n"), Close()}, kClosed},
-        {"12 2xx closed between header lines", {ReadHead(), Send("HTTP/1.1 200 OK\r\nServer: s\r\n"), Close()},
+        {"12 2xx closed between header lines",
+         {ReadHead(), Send("HTTP/1.1 200 OK\r\nServer: s\r\n"), Close()},
          {"EIdException", "Undefined situation", 0, ""}},
-        {"12 2xx closed within a header line", {ReadHead(), Send("HTTP/1.1 200 OK\r\nServer: s\r\nPart"), Close()},
+        {"12 2xx closed within a header line",
+         {ReadHead(), Send("HTTP/1.1 200 OK\r\nServer: s\r\nPart"), Close()},
          {"EIdException", "Undefined situation", 0, ""}},
         {"12 404 closed within a header line",
          {ReadHead(), Send("HTTP/1.1 404 Not Found\r\nServer: s\r\nPart"), Close()},
@@ -101,13 +107,15 @@ std::vector<Row> Rows() {
         {"15 201 with Location",
          {ReadHead(), Send("HTTP/1.1 201 Created\r\nLocation: /new\r\nContent-Length: 0\r\n\r\n"), Silent(3000)},
          Protocol(201, "HTTP/1.1 201 Created")},
-        {"16 304", {ReadHead(), Send("HTTP/1.1 304 Not Modified\r\nContent-Length: 0\r\n\r\n"), Silent(3000)},
+        {"16 304",
+         {ReadHead(), Send("HTTP/1.1 304 Not Modified\r\nContent-Length: 0\r\n\r\n"), Silent(3000)},
          Protocol(304, "HTTP/1.1 304 Not Modified")},
         // A 304 without Location is no redirect: there is nowhere to go, so
         // even a client that follows redirects takes it as the error answer.
         {"16 304 with redirects followed",
          {ReadHead(), Send("HTTP/1.1 304 Not Modified\r\nContent-Length: 0\r\n\r\n"), Close()},
-         Protocol(304, "HTTP/1.1 304 Not Modified"), [](TIdHTTP& h) { h.SetHandleRedirects(true); }},
+         Protocol(304, "HTTP/1.1 304 Not Modified"),
+         [](TIdHTTP& h) { h.SetHandleRedirects(true); }},
         {"17 401 naming Basic",
          {ReadHead(),
           Send("HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"k\"\r\nContent-Length: 4\r\n\r\ndeny"),
@@ -124,26 +132,35 @@ std::vector<Row> Rows() {
         {"19 404 with a body",
          {ReadHead(), Send("HTTP/1.1 404 Not Found\r\nContent-Length: 5\r\n\r\nnope!"), Silent(3000)},
          Protocol(404, "HTTP/1.1 404 Not Found", "nope!")},
-        {"19 500 read to the close", {ReadHead(), Send("HTTP/1.1 500 Internal Server Error\r\n\r\nboom"), Close()},
+        {"19 500 read to the close",
+         {ReadHead(), Send("HTTP/1.1 500 Internal Server Error\r\n\r\nboom"), Close()},
          Protocol(500, "HTTP/1.1 500 Internal Server Error", "boom")},
-        {"19 101", {ReadHead(), Send("HTTP/1.1 101 Switching Protocols\r\nContent-Length: 0\r\n\r\n"), Silent(3000)},
+        {"19 101",
+         {ReadHead(), Send("HTTP/1.1 101 Switching Protocols\r\nContent-Length: 0\r\n\r\n"), Silent(3000)},
          Protocol(101, "HTTP/1.1 101 Switching Protocols")},
-        {"19 199", {ReadHead(), Send("HTTP/1.1 199 Odd\r\nContent-Length: 0\r\n\r\n"), Silent(3000)},
+        {"19 199",
+         {ReadHead(), Send("HTTP/1.1 199 Odd\r\nContent-Length: 0\r\n\r\n"), Silent(3000)},
          Protocol(199, "HTTP/1.1 199 Odd")},
-        {"19 600", {ReadHead(), Send("HTTP/1.1 600 Odd\r\nContent-Length: 0\r\n\r\n"), Silent(3000)},
+        {"19 600",
+         {ReadHead(), Send("HTTP/1.1 600 Odd\r\nContent-Length: 0\r\n\r\n"), Silent(3000)},
          Protocol(600, "HTTP/1.1 600 Odd")},
-        {"19 99", {ReadHead(), Send("HTTP/1.1 99 Odd\r\nContent-Length: 0\r\n\r\n"), Silent(3000)},
+        {"19 99",
+         {ReadHead(), Send("HTTP/1.1 99 Odd\r\nContent-Length: 0\r\n\r\n"), Silent(3000)},
          Protocol(99, "HTTP/1.1 99 Odd")},
-        {"19 negative", {ReadHead(), Send("HTTP/1.1 -5 Odd\r\nContent-Length: 0\r\n\r\n"), Silent(3000)},
+        {"19 negative",
+         {ReadHead(), Send("HTTP/1.1 -5 Odd\r\nContent-Length: 0\r\n\r\n"), Silent(3000)},
          Protocol(-5, "HTTP/1.1 -5 Odd")},
-        {"20 reason phrase only", {ReadHead(), Send("HTTP/1.1 OK\r\n\r\nrest"), Close()},
+        {"20 reason phrase only",
+         {ReadHead(), Send("HTTP/1.1 OK\r\n\r\nrest"), Close()},
          Protocol(-1, "HTTP/1.1 OK", "rest")},
         {"20 no blank", {ReadHead(), Send("garbage\r\n\r\n"), Close()}, Protocol(-1, "garbage")},
         {"20 bare body", {ReadHead(), Send("<html>hi</html>\r\n\r\n"), Close()}, Protocol(-1, "<html>hi</html>")},
         {"20 empty first line", {ReadHead(), Send("\r\nServer: s\r\n\r\n"), Close()}, Protocol(-1, "")},
         {"21 error body stalls for 2000 ms",
-         {ReadHead(), Send("HTTP/1.1 404 Not Found\r\nContent-Length: 10\r\n\r\nabc"), Silent(4000)}, kReadTimeout},
-        {"22 status line too long", {ReadHead(), Send("HTTP/1.1 200 " + kLongLine.substr(13) + "\r\n\r\n"), Close()},
+         {ReadHead(), Send("HTTP/1.1 404 Not Found\r\nContent-Length: 10\r\n\r\nabc"), Silent(4000)},
+         kReadTimeout},
+        {"22 status line too long",
+         {ReadHead(), Send("HTTP/1.1 200 " + kLongLine.substr(13) + "\r\n\r\n"), Close()},
          {"EIdReadLnMaxLineLengthExceeded", "Max line length exceeded.", 0, ""}},
         {"22 header line too long",
          {ReadHead(), Send("HTTP/1.1 200 OK\r\nX: " + kLongLine.substr(3) + "\r\n\r\n"), Close()},
@@ -196,8 +213,9 @@ INSTANTIATE_TEST_SUITE_P(Table, FetchOutcome, ::testing::ValuesIn(Rows()),
                          });
 
 TEST(FetchOutcome, RefusedConnectRaisesSocketError10061) {
+    const ReservedPort refused;
     TIdHTTP http(nullptr);
-    const Outcome o = Fetch(http, "http://127.0.0.1:" + std::to_string(FreeLoopbackPort()) + "/kestrin");
+    const Outcome o = Fetch(http, UrlOf(refused));
     EXPECT_EQ(o.kind, "EIdSocketError");
     EXPECT_EQ(o.socketCode, 10061);
     EXPECT_EQ(o.message, "Socket Error # 10061\r\nConnection refused.");
@@ -213,11 +231,14 @@ TEST(FetchOutcome, TheBodyGoesToTheCallersStreamFromItsPositionAndStaysOnError) 
     } cases[] = {
         {"returned", AnswerOnce("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nbody"), false, "body"},
         {"cut short by a time-out",
-         {ReadHead(), Send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc"), Silent(3000)}, false, "abc"},
+         {ReadHead(), Send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc"), Silent(3000)},
+         false,
+         "abc"},
         {"after a followed redirect",
          {ReadHead(), Send("HTTP/1.1 302 Found\r\nLocation: /b\r\nContent-Length: 5\r\n\r\nmoved"), ReadHead(),
           Send("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nfinal"), Close()},
-         true, "final"},
+         true,
+         "final"},
     };
     for (const Case& c : cases) {
         ScriptedServer server({c.script});
@@ -238,8 +259,7 @@ TEST(FetchOutcome, TheBodyGoesToTheCallersStreamFromItsPositionAndStaysOnError) 
 TEST(FetchOutcome, ResetWhileReadingRaisesSocketError) {
     // Nothing of the body is buffered when the reset comes, so it cannot
     // pass for an orderly end.
-    ScriptedServer server({{ReadHead(), Send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n"), Pause(100),
-                            Reset()}});
+    ScriptedServer server({{ReadHead(), Send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n"), Pause(100), Reset()}});
     TIdHTTP http(nullptr);
     const Outcome o = Fetch(http, UrlOf(server));
     if (o.kind == "returned") {

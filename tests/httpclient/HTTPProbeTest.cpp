@@ -7,13 +7,7 @@ namespace {
 
 using namespace step;
 
-const std::string kProbeHead =
-    "GET /kestrin HTTP/1.1\r\n"
-    "Content-Type: text/html\r\n"
-    "Host: localhost:9080\r\n"
-    "Accept: text/html, */*\r\n"
-    "User-Agent: Mozilla/3.0 (compatible; HTTP Library)\r\n"
-    "\r\n";
+const std::string kProbeHead = DefaultHead("localhost:9080");
 
 TEST(Probe, Sends148BytesInOneReadAndReturnsTheBody) {
     ASSERT_EQ(kProbeHead.size(), 148u);

@@ -1,11 +1,13 @@
 // Shared helpers of the client tests: one fetch's outcome as plain values,
-// the expected request head, and the URL of a scripted server.
+// the URL of a scripted server or of a refused port; the expected request
+// head comes from RequestHead.h.
 #pragma once
 
 #include <chrono>
 #include <string>
 
 #include "IdHTTP.h"
+#include "RequestHead.h"
 #include "ScriptedServer.h"
 
 struct Outcome {
@@ -45,17 +47,9 @@ inline std::string UrlOf(const ScriptedServer& server, const std::string& path =
     return "http://127.0.0.1:" + std::to_string(server.Port()) + path;
 }
 
-// The head a default client sends for GET `target` to `hostLine`.
-inline std::string DefaultHead(const std::string& hostLine, const std::string& target = "/kestrin") {
-    return "GET " + target +
-           " HTTP/1.1\r\n"
-           "Content-Type: text/html\r\n"
-           "Host: " +
-           hostLine +
-           "\r\n"
-           "Accept: text/html, */*\r\n"
-           "User-Agent: Mozilla/3.0 (compatible; HTTP Library)\r\n"
-           "\r\n";
+// A URL on a port where nothing listens: connects to it are refused.
+inline std::string UrlOf(const ReservedPort& refused, const std::string& path = "/kestrin") {
+    return "http://127.0.0.1:" + std::to_string(refused.Port()) + path;
 }
 
 inline std::string HostOf(const ScriptedServer& server) { return "127.0.0.1:" + std::to_string(server.Port()); }

@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "IdHTTPHeaderInfo.h"
+#include "RequestHead.h"
 
 namespace {
 
@@ -68,6 +69,12 @@ TEST_P(RequestBuild, ComposesTheLinesInOrder) {
 
 const AnsiString kDate = FormatInternetDate(40000.25);
 
+// The default head's header lines, without its request line and blank line.
+std::vector<AnsiString> DefaultHeaderLines(const std::string& host) {
+    const std::vector<std::string> lines = HeadLinesOf(DefaultHead(host));
+    return {lines.begin() + 1, lines.end() - 1};
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Table, RequestBuild,
     ::testing::Values(
@@ -76,8 +83,7 @@ INSTANTIATE_TEST_SUITE_P(
                       r.ResetFields();
                       r.SetHost("h");
                   },
-                  {"Content-Type: text/html", "Host: h", "Accept: text/html, */*",
-                   "User-Agent: Mozilla/3.0 (compatible; HTTP Library)"}},
+                  DefaultHeaderLines("h")},
         BuildCase{"range from a start", [](TIdHTTPRequest& r) { r.SetContentRangeStart(100); }, {"Range: bytes=100-"}},
         BuildCase{"range to an end", [](TIdHTTPRequest& r) { r.SetContentRangeEnd(499); }, {"Range: bytes=0-499"}},
         BuildCase{"range above 2^31",

@@ -214,7 +214,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ConnectBound, RefusedFailsAtOnceAndSuccessAddsNoWait) {
     TIdHTTP http(nullptr);
     http.SetFetchTimeout(10000);
-    const Outcome refused = Fetch(http, "http://127.0.0.1:" + std::to_string(FreeLoopbackPort()) + "/kestrin");
+    const ReservedPort nothingListens;
+    const Outcome refused = Fetch(http, UrlOf(nothingListens));
     EXPECT_EQ(refused.kind, "EIdSocketError");
     EXPECT_EQ(refused.socketCode, 10061);
     EXPECT_EQ(refused.message, "Socket Error # 10061\r\nConnection refused.");

@@ -68,17 +68,17 @@ TEST(HttpGet, OptionsShapeTheRequests) {
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(ReadFile(file), "done");
     std::remove(file.c_str());
-    const std::string head =
-        "HTTP/1.0\r\nConnection: keep-alive\r\nContent-Type: text/html\r\nX-A: 1\r\nX-B: 2\r\nHost: " + HostOf(server) +
-        "\r\n";
-    const std::string received = server.Connection(0).received;
-    EXPECT_EQ(received.rfind("GET /k " + head, 0), 0u) << received;
-    EXPECT_NE(received.find("GET /moved " + head), std::string::npos) << received;
+    const auto head = [&](const std::string& target) {
+        return WithLines(DefaultHead(HostOf(server), target, "HTTP/1.0"),
+                         {{"Content-Type:", "Connection: keep-alive"}, {"Host:", "X-A: 1"}, {"Host:", "X-B: 2"}});
+    };
+    EXPECT_EQ(server.Connection(0).received, head("/k") + head("/moved"));
 }
 
 TEST(HttpGet, ReportsTheFirstFailureAndStops) {
     ScriptedServer refusedAfter({AnswerOnce(Answer("first"))});
-    const std::string closedUrl = "http://127.0.0.1:" + std::to_string(FreeLoopbackPort()) + "/x";
+    const ReservedPort nothingListens;
+    const std::string closedUrl = UrlOf(nothingListens, "/x");
     struct Case {
         const char* what;
         std::vector<std::string> args;
@@ -206,9 +206,11 @@ TEST(HttpGet, ABodyShortOfItsLengthIsWrittenAndReported) {
          "httpget: transfer closed with 2147483637 bytes remaining\n"},
         // An answer that carries no body is never short, whatever its length says.
         {"204 with a length",
-         {ReadHead(), Send("HTTP/1.1 204 No Content\r\nContent-Length: 5\r\n\r\n"), ReadHead(),
-          Send(Answer("second")), Close()},
-         "second", "", 0},
+         {ReadHead(), Send("HTTP/1.1 204 No Content\r\nContent-Length: 5\r\n\r\n"), ReadHead(), Send(Answer("second")),
+          Close()},
+         "second",
+         "",
+         0},
         {"redirect limit reached", redirectLimit, "second", "", 0, {"-L"}},
     };
     for (const Case& c : cases) {

@@ -56,12 +56,15 @@ TEST_F(StackTest, BaseStackTableHasNoResolverRow) {
 
 TEST_F(StackTest, DottedQuadRecognition) {
     const std::pair<const char*, bool> cases[] = {
-        {"127.0.0.1", true},       {"255.255.255.255", true}, {"0.0.0.0", true},
-        {"$7F.0.0.1", true},       {"0x7f.0.0.1", true},      {"x7F.0.0.1", true},
-        {" 1.2.3.4", true},        {"+1.2.3.4", true},        {"1.2.3", false},
-        {"1.2.3.4.5", false},      {"256.0.0.1", false},      {"-1.0.0.1", false},
-        {"localhost", false},      {"", false},               {"1.2.3.4 ", false},
-        {"1..2.3", false},         {"a.b.c.d", false},
+        {"127.0.0.1", true},  {"255.255.255.255", true},
+        {"0.0.0.0", true},    {"$7F.0.0.1", true},
+        {"0x7f.0.0.1", true}, {"x7F.0.0.1", true},
+        {" 1.2.3.4", true},   {"+1.2.3.4", true},
+        {"1.2.3", false},     {"1.2.3.4.5", false},
+        {"256.0.0.1", false}, {"-1.0.0.1", false},
+        {"localhost", false}, {"", false},
+        {"1.2.3.4 ", false},  {"1..2.3", false},
+        {"a.b.c.d", false},
     };
     for (const auto& [text, expected] : cases) EXPECT_EQ(Stack().IsDottedQuad(text), expected) << '"' << text << '"';
 }
@@ -80,7 +83,8 @@ TEST_F(StackTest, TextToAddressTakesTheLowByteOfFourIntegers) {
 }
 
 TEST_F(StackTest, LocalhostAndDottedQuadsNeedNoLookup) {
-    for (const char* host : {"localhost", "LOCALHOST", "LocalHost"}) EXPECT_EQ(Stack().HostToAddress(host), "127.0.0.1");
+    for (const char* host : {"localhost", "LOCALHOST", "LocalHost"})
+        EXPECT_EQ(Stack().HostToAddress(host), "127.0.0.1");
     // Any dotted quad is kept as it is, reachable or not.
     EXPECT_EQ(Stack().HostToAddress("10.20.30.40"), "10.20.30.40");
 }
@@ -101,7 +105,8 @@ TEST_F(StackTest, CheckSocketResultPassesSuccessIgnoresListedCodesAndRaisesOther
     EXPECT_FALSE(Stack().CheckSocketResult(0));
     EXPECT_FALSE(Stack().CheckSocketResult(5, {10061}));
 
-    const uint16_t port = FreeLoopbackPort();
+    const ReservedPort refused;
+    const uint16_t port = refused.Port();
     TIdStackSocketHandle s = Stack().AllocSocket(Id_SOCK_STREAM, 0);
     EXPECT_TRUE(Stack().CheckSocketResult(Stack().Connect(s, "127.0.0.1", port), {10061}));
     EXPECT_EQ(Stack().LastSocketError(), 10061);
@@ -230,9 +235,8 @@ TEST(FindLast, SearchesBackwardsCaseBlind) {
         int position;
     };
     const Case cases[] = {
-        {"/", "a/b/c", -1, 4}, {"/", "a/b/c", 3, 2}, {"/", "a/b/c", 4, 4}, {"/", "abc", -1, 0},
-        {"B", "abcb", -1, 4},  {"bc", "abcbc", 3, 2}, {"x", "", -1, 0},    {"/", "/a", 100, 1},
-        {"/", "a/", 0, 0},
+        {"/", "a/b/c", -1, 4}, {"/", "a/b/c", 3, 2}, {"/", "a/b/c", 4, 4}, {"/", "abc", -1, 0}, {"B", "abcb", -1, 4},
+        {"bc", "abcbc", 3, 2}, {"x", "", -1, 0},     {"/", "/a", 100, 1},  {"/", "a/", 0, 0},
     };
     for (const Case& c : cases)
         EXPECT_EQ(FindLast(c.sub, c.text, c.start), c.position) << c.sub << " in " << c.text << " from " << c.start;

@@ -10,6 +10,7 @@
 #include <optional>
 #include <tuple>
 
+#include "../httpclient/RequestHead.h"
 #include "ComObj.h"
 #include "IdHTTPForm.h"
 #include "Launcher.h"
@@ -37,15 +38,6 @@ const Strings kServerStart = {
 const Strings kPageOpen = {kWindow, "open", kPage, "(null)", "(null)", "3"};
 const char kOk[] = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
 
-// A server on the probe's port that plays `script` for every connection.
-std::unique_ptr<ScriptedServer> Serve(Script script) {
-    ScriptedServerOptions options;
-    options.port = ProbeSettings.port;
-    options.repeatLast = true;
-    options.stepTimeoutMs = 3000;
-    return std::make_unique<ScriptedServer>(std::vector<Script>{std::move(script)}, options);
-}
-
 Strings Names(const std::vector<TPlatformCall>& calls) {
     Strings names;
     for (const TPlatformCall& c : calls) names.push_back(c.name);
@@ -71,7 +63,7 @@ protected:
     void SetUp() override {
         TestPlatform::Reset();
         TestPlatform::SetModuleFileName("C:\\kestrin\\kestrin.exe");
-        ProbeSettings.port = FreeLoopbackPort();
+        ReserveProbePort();
     }
     void TearDown() override {
         ProbeSettings = TProbeSettings();
@@ -80,6 +72,31 @@ protected:
         EXPECT_EQ(TestPlatform::LiveWindows(), 0);
     }
     static void ExpectNoStall() { EXPECT_EQ(IndexOf("Stall"), -1) << "the loop ran out of things to do"; }
+
+    // Points the probe at a newly reserved port: its connects are refused
+    // until a server takes the port over.
+    void ReserveProbePort() {
+        probePort_.emplace();
+        ProbeSettings.port = probePort_->Port();
+    }
+    // The probe's port for a server to listen on; a new one when an earlier
+    // server of the test has taken the last.
+    ReservedPort TakeProbePort() {
+        if (!probePort_) ReserveProbePort();
+        ReservedPort port = std::move(*probePort_);
+        probePort_.reset();
+        return port;
+    }
+    // A server on the probe's port that plays `script` for every connection.
+    std::unique_ptr<ScriptedServer> Serve(Script script) {
+        ScriptedServerOptions options;
+        options.repeatLast = true;
+        options.stepTimeoutMs = 3000;
+        return std::make_unique<ScriptedServer>(std::vector<Script>{std::move(script)}, TakeProbePort(), options);
+    }
+
+private:
+    std::optional<ReservedPort> probePort_;
 };
 
 TEST_F(LauncherTest, StartsTheServerShowsTheWindowAndHandsOff) {
@@ -110,15 +127,7 @@ TEST_F(LauncherTest, StartsTheServerShowsTheWindowAndHandsOff) {
     EXPECT_EQ(server->Accepted(), 1);  // no request after the answer
     // The product's 148-byte probe, but for the digits of the test's port.
     const std::string port = std::to_string(ProbeSettings.port);
-    const std::string head =
-        "GET /kestrin HTTP/1.1\r\n"
-        "Content-Type: text/html\r\n"
-        "Host: localhost:" +
-        port +
-        "\r\n"
-        "Accept: text/html, */*\r\n"
-        "User-Agent: Mozilla/3.0 (compatible; HTTP Library)\r\n"
-        "\r\n";
+    const std::string head = DefaultHead("localhost:" + port);
     EXPECT_EQ(head.size() - port.size(), 148u - 4u);
     EXPECT_EQ(server->Connection(0).received, head);
 }
@@ -161,6 +170,7 @@ TEST_F(LauncherTest, FailedProbesAreCountedUpToTheLimit) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         TestPlatform::Reset();
+        ReserveProbePort();  // refused until the server starts
         std::unique_ptr<ScriptedServer> server;
         if (c.serverFromTick > 0) TestPlatform::InTick(c.serverFromTick, [&] { server = Serve(c.script); });
         EXPECT_EQ(RunLauncher(), 0);
@@ -190,9 +200,8 @@ TEST_F(LauncherTest, FailedProbesAreCountedUpToTheLimit) {
 TEST_F(LauncherTest, ASilentServerDoesNotHoldTheWindowForEver) {
     ProbeSettings.timeout = 200;
     ScriptedServerOptions options;
-    options.port = ProbeSettings.port;
     options.stepTimeoutMs = 5000;
-    ScriptedServer server({{step::ReadHead(), step::Silent(5000)}}, options);
+    ScriptedServer server({{step::ReadHead(), step::Silent(5000)}}, TakeProbePort(), options);
     TestPlatform::CloseWindowAt(1500);
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(RunLauncher(), 0);
@@ -459,22 +468,6 @@ TEST_F(LauncherTest, ComIsUninitialisedOnlyAfterASuccessfulInitialise) {
     }
 }
 
-// Keeps the probe's port bound without listening while it lives, so that
-// every probe is refused: no other program's server can take the port
-// meanwhile, and no probe's own end can get it (a connection to itself).
-class ClosedProbePort {
-public:
-    ClosedProbePort() : socket_(loopback::Bind(ProbeSettings.port)) {
-        EXPECT_NE(socket_, loopback::kNoSocket) << "port " << ProbeSettings.port;
-    }
-    ~ClosedProbePort() { loopback::Close(socket_); }
-    ClosedProbePort(const ClosedProbePort&) = delete;
-    ClosedProbePort& operator=(const ClosedProbePort&) = delete;
-
-private:
-    loopback::Socket socket_;
-};
-
 // The events of the run log, without the time and program that start each
 // line.
 Strings LogEvents() {
@@ -512,7 +505,7 @@ TEST_F(LauncherTest, TheRunLogTellsWhatHappened) {
     };
     std::unique_ptr<ScriptedServer> later;
     const std::vector<Case> cases = {
-        {"server up", [] { return Serve(AnswerOnce(kOk)); },
+        {"server up", [this] { return Serve(AnswerOnce(kOk)); },
          Concat({{kLogStart},
                  ShortcutLine(),
                  {kLogServerStart, "window shown", "probe 1 took 0 ms: HTTP/1.1 200 OK", kLogPage, "exit code 0"}})},
@@ -525,7 +518,7 @@ TEST_F(LauncherTest, TheRunLogTellsWhatHappened) {
                  ShortcutLine(),
                  {kLogServerStart, "window shown", "probe 1 took 0 ms: refused", "probe 2 took 0 ms: refused",
                   "probe 3 took 0 ms: HTTP/1.1 200 OK", kLogPage, "exit code 0"}})},
-        {"error status", [] { return Serve(AnswerOnce("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n")); },
+        {"error status", [this] { return Serve(AnswerOnce("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n")); },
          Concat({{kLogStart},
                  ShortcutLine(),
                  {kLogServerStart, "window shown", "probe 1 took 0 ms: HTTP/1.1 404 Not Found", kLogPage,
@@ -539,7 +532,7 @@ TEST_F(LauncherTest, TheRunLogTellsWhatHappened) {
                   "probe 1 took 0 ms: HTTP/1.1 200 O\\tK\\x01" + longReason.substr(0, 200 - 17), kLogPage,
                   "exit code 0"}})},
         {"server start fails",
-         [] {
+         [this] {
              TestPlatform::SetShellExecuteResult(2);
              return Serve(AnswerOnce(kOk));
          },
@@ -550,7 +543,7 @@ TEST_F(LauncherTest, TheRunLogTellsWhatHappened) {
                   "window shown", "probe 1 took 0 ms: HTTP/1.1 200 OK",
                   AnsiString("page opened: ") + kPage + ": shell result 2 (failed: file not found)", "exit code 0"}})},
         {"started minimised",
-         [] {
+         [this] {
              TestPlatform::SetStartupShowCommand(7);
              TestPlatform::RestoreWindowAt(5000);
              return Serve(AnswerOnce(kOk));
@@ -562,6 +555,7 @@ TEST_F(LauncherTest, TheRunLogTellsWhatHappened) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         TestPlatform::Reset();
+        ReserveProbePort();  // refused until a server takes it
         auto server = c.arrange();
         EXPECT_EQ(RunLauncher(), 0);
         ExpectNoStall();
@@ -591,15 +585,13 @@ TEST_F(LauncherTest, TheRunLogNamesHowAProbeFailed) {
         SCOPED_TRACE(c.name);
         TestPlatform::Reset();
         ProbeSettings.timeout = 200;
+        // Refused while the reserved port does not listen.
+        ReserveProbePort();
         std::unique_ptr<ScriptedServer> server;
-        std::unique_ptr<ClosedProbePort> closed;
-        if (c.script.empty()) {
-            closed = std::make_unique<ClosedProbePort>();
-        } else {
+        if (!c.script.empty()) {
             ScriptedServerOptions options;
-            options.port = ProbeSettings.port;
             options.stepTimeoutMs = 5000;
-            server = std::make_unique<ScriptedServer>(std::vector<Script>{c.script}, options);
+            server = std::make_unique<ScriptedServer>(std::vector<Script>{c.script}, TakeProbePort(), options);
         }
         TestPlatform::CloseWindowAt(1500);
         EXPECT_EQ(RunLauncher(), 0);
@@ -612,7 +604,6 @@ TEST_F(LauncherTest, TheRunLogNamesHowAProbeFailed) {
 }
 
 TEST_F(LauncherTest, TheRunLogOfAGiveUp) {
-    ClosedProbePort closed;
     EXPECT_EQ(RunLauncher(), 0);
     const Strings events = LogEvents();
     ASSERT_EQ(events.size(), 121u + 5u + ShortcutLine().size());
@@ -657,7 +648,6 @@ TEST_F(LauncherTest, TheRunLogOfFailures) {
                  {kLogServerStart, "error box: Not enough timers available.", "window shown",
                   "window closed by the user", "exit code 0"}})},
     };
-    ClosedProbePort closed;
     for (const Case& c : cases) {
         if (c.installOnly && !kInstall) continue;
         SCOPED_TRACE(c.name);
@@ -684,8 +674,9 @@ TEST_F(LauncherTest, TheRunLogOfFailures) {
 // virtual time.
 TEST_F(LauncherTest, AnUnwritableLogChangesNothing) {
     using Recorded = std::vector<std::tuple<AnsiString, Strings, int64_t>>;
-    const auto run = [](std::function<void()> arrange) {
+    const auto run = [this](std::function<void()> arrange) {
         TestPlatform::Reset();
+        ReserveProbePort();  // refused until the server starts
         arrange();
         std::unique_ptr<ScriptedServer> server;
         TestPlatform::InTick(3, [&] { server = Serve(AnswerOnce(kOk)); });

@@ -140,10 +140,12 @@ def rounds(name, programs, count):
     return name, results
 
 
-def pairs(name, httpget, curl, count, limit=None):
+def pairs(name, httpget, curl, count, limit=None, baseline=None):
     programs = [("httpget", httpget), ("curl", curl)]
     if limit:
         programs.append(("limit", limit))
+    if baseline:
+        programs.append(("baseline", baseline))
     return rounds(name, programs, count)
 
 
@@ -180,6 +182,10 @@ def report(name, results, requests=None):
         l = med["limit"]
         print(f"  ratio httpget/limit: wall {h[0] / l[0]:.2f} (median of round ratios "
               f"{round_ratio(results, 'httpget', 'limit', 0):.2f})  cpu {h[1] / l[1]:.2f}")
+    if "baseline" in med:
+        b = med["baseline"]
+        print(f"  ratio httpget/baseline: wall {h[0] / b[0]:.2f} (median of round ratios "
+              f"{round_ratio(results, 'httpget', 'baseline', 0):.2f})  cpu {h[1] / b[1]:.2f}")
 
 
 def report_sizes(name, results, sizes, reference):
@@ -220,6 +226,7 @@ def main():
                         help="the bare loop's receive size (its fastest here, README.md)")
     parser.add_argument("--sizes", default="16384,32768,65536,131072,262144",
                         help="receive sizes of the sizes case")
+    parser.add_argument("--baseline", help="another httpget (an earlier build, say) to run beside the others")
     parser.add_argument("--curl", default="curl")
     parser.add_argument("--nginx", default="/usr/sbin/nginx")
     parser.add_argument("--pairs", type=int, default=7)
@@ -271,16 +278,19 @@ def main():
         def limit(path, size=args.limit_recv):
             return [bareloop, "127.0.0.1", str(port), path, str(size)]
 
+        def baseline(path):
+            return [os.path.abspath(args.baseline), base + path] if args.baseline else None
+
         print(f"load before: {os.getloadavg()}  cpus: {os.cpu_count()}  pairs: {args.pairs}")
         print(f"the limit: bareloop with {args.limit_recv}-byte receives")
         if "length" in cases:
             report(*pairs(f"{args.size_mib} MiB with Content-Length to /dev/null",
                           [httpget, base + "/big.bin"], [args.curl, "-s", base + "/big.bin"], args.pairs,
-                          limit("/big.bin")))
+                          limit("/big.bin"), baseline("/big.bin")))
         if "chunked" in cases:
             report(*pairs(f"{args.size_mib} MiB chunked to /dev/null",
                           [httpget, base + "/chunked/big.bin"], [args.curl, "-s", base + "/chunked/big.bin"],
-                          args.pairs, limit("/chunked/big.bin")))
+                          args.pairs, limit("/chunked/big.bin"), baseline("/chunked/big.bin")))
         if "sizes" in cases:
             sizes = [int(v) for v in args.sizes.split(",")]
             for title, path in (("Content-Length", "/big.bin"), ("chunked", "/chunked/big.bin")):
@@ -289,12 +299,21 @@ def main():
                 report_sizes(*rounds(f"{args.size_mib} MiB {title}, by receive size", programs, args.pairs),
                              sizes, args.limit_recv)
         if "receives" in cases:
-            print(f"\n== receives per 64 MiB (strace -f -c; recvfrom + recvmsg + read calls)")
+            # Receive counts depend on the pace of both ends (a slower reader
+            # finds more bytes queued per receive), so the programs take turns
+            # and the median of three runs is given.
+            print(f"\n== receives per 64 MiB (strace -f -c: recvfrom + recvmsg + read calls, median of 3)")
             for title, path in (("Content-Length", "/big.bin"), ("chunked", "/chunked/big.bin")):
-                for who, argv in (("httpget", [httpget, base + path]), ("curl", [args.curl, "-s", base + path]),
-                                  ("limit", limit(path))):
-                    calls = receive_calls(argv, tmp)
-                    print(f"  {title:15} {who:8} {calls * 64 / args.size_mib:9.0f}")
+                programs = [("httpget", [httpget, base + path]), ("curl", [args.curl, "-s", base + path]),
+                            ("limit", limit(path))]
+                if args.baseline:
+                    programs.append(("baseline", baseline(path)))
+                counts = {who: [] for who, _ in programs}
+                for _ in range(3):
+                    for who, argv in programs:
+                        counts[who].append(receive_calls(argv, tmp))
+                for who, _ in programs:
+                    print(f"  {title:15} {who:8} {median(counts[who]) * 64 / args.size_mib:9.0f}")
         if "keepalive" in cases:
             n = args.requests
             report(*pairs(f"{n} keep-alive GETs of 1 KiB on one connection",

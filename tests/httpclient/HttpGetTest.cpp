@@ -60,7 +60,7 @@ TEST(HttpGet, AnyReceiveSizeGivesTheSameBytes) {
     std::string body;
     for (int i = 0; i < 3000; ++i) body += static_cast<char>(i * 7);
     const std::string chunked = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n7d0\r\n" + body.substr(0, 2000) +
-                                "\r\n3e8\r\n" + body.substr(2000) + "\r\n0\r\n\r\n";
+                                "\r\n3e8;x=y\r\n" + body.substr(2000) + "\r\n0\r\n\r\n";
     for (const char* size : {"1", "5", "1024", "262144"}) {
         ScriptedServer server({{ReadHead(), Send(Answer(body)), ReadHead(), Send(chunked), Silent(3000)}});
         const ProgramRun r = HttpGet({"--recv-size", size, "-n", "2", UrlOf(server, "/b")});

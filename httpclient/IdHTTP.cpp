@@ -597,7 +597,8 @@ void TIdCustomHTTP::ReadChunkedBody(TIdHTTPResponse& response, TStream& stream) 
         const int64_t size = ReadChunkSize(response);
         if (size == 0) break;
         try {
-            if (ReadToStream(stream, size, false) < size) throw EIdConnClosedGracefully();
+            // The chunk's line end and the next size line come with its data.
+            if (ReadToStream(stream, size, false, true) < size) throw EIdConnClosedGracefully();
         } catch (const EIdConnClosedGracefully&) {
             response.SetBodyCut(true);
             throw;

@@ -255,15 +255,18 @@ void TIdTCPConnection::ReadExact(void* buffer, int32_t count) {
     inputBuffer_.Extract(buffer, count);
 }
 
-void TIdTCPConnection::ReadBlockToStream(TStream& stream, int32_t count) {
+void TIdTCPConnection::ReadBlockToStream(TStream& stream, int32_t count, bool receiveAhead) {
     // With nothing buffered, the block is received straight into a stream
     // that offers room for it, so its bytes are never copied in user space.
-    uint8_t* window = inputBuffer_.Empty() && !intercept_ ? stream.WriteWindow(count) : nullptr;
+    uint8_t* window = !receiveAhead && inputBuffer_.Empty() && !intercept_ ? stream.WriteWindow(count) : nullptr;
     if (!window) {
         // Receives ask for no more than the block still needs, so that the
-        // input buffer ends each block empty and never moves bytes about.
+        // input buffer ends each block empty and never moves bytes about;
+        // receiving ahead, they ask for a whole receive, and what comes
+        // beyond the block stays buffered for the next read.
         while (inputBuffer_.Size() < count) {
-            Receive(nullptr, count - inputBuffer_.Size(), 0, true, -1, true);
+            const int32_t need = count - inputBuffer_.Size();
+            Receive(nullptr, receiveAhead ? std::max(need, recvBufferSize_) : need, 0, true, -1, true);
             CheckConnectionClosed(true, true);
         }
         stream.WriteBuffer(inputBuffer_.Data(), count);
@@ -286,7 +289,7 @@ void TIdTCPConnection::ReadBlockToStream(TStream& stream, int32_t count) {
     AddWork(TWorkMode::wmRead, count);
 }
 
-int64_t TIdTCPConnection::ReadToStream(TStream& stream, int64_t count, bool untilClosed) {
+int64_t TIdTCPConnection::ReadToStream(TStream& stream, int64_t count, bool untilClosed, bool receiveAhead) {
     if (count == -1 && !untilClosed) {
         uint8_t prefix[4];
         ReadExact(prefix, 4);
@@ -315,7 +318,7 @@ int64_t TIdTCPConnection::ReadToStream(TStream& stream, int64_t count, bool unti
     while (IsConnected() && w > 0) {
         const int32_t i = static_cast<int32_t>(std::min(w, k));
         try {
-            ReadBlockToStream(stream, i);
+            ReadBlockToStream(stream, i, receiveAhead && !untilClosed && i == w);
         } catch (const EIdConnClosedGracefully&) {
             // The bytes of the block the close left unfinished came: they go
             // to the stream before the close is told.

@@ -65,7 +65,12 @@ public:
     // first), or every byte up to the close, into the stream; returns how many
     // it wrote. Every byte received goes to the stream before an error (a
     // close before `count` bytes raises EIdConnClosedGracefully) goes on.
-    int64_t ReadToStream(TStream& stream, int64_t count = -1, bool untilClosed = false);
+    // With receiveAhead, the receives for the last block of `count` ask for
+    // a whole RecvBufferSize, so that what follows the bytes (the framing of
+    // a chunked body, the next chunk) is already buffered for the next read
+    // instead of costing a receive of its own; bytes beyond `count` never
+    // reach the stream.
+    int64_t ReadToStream(TStream& stream, int64_t count = -1, bool untilClosed = false, bool receiveAhead = false);
     bool LineSplit() const { return lineSplit_; }
     bool LineTimedOut() const { return lineTimedOut_; }
     // While a deadline is set, every wait for data ends by it at the latest,
@@ -99,8 +104,9 @@ private:
     // back a close's error as buffered bytes do), else into the input buffer.
     int32_t Receive(uint8_t* dest, int32_t room, int32_t held, bool raiseIfDisconnected, int32_t timeout,
                     bool raiseOnTimeout);
-    // ReadExact of `count` bytes, written to the stream.
-    void ReadBlockToStream(TStream& stream, int32_t count);
+    // ReadExact of `count` bytes, written to the stream; see ReadToStream
+    // for receiveAhead.
+    void ReadBlockToStream(TStream& stream, int32_t count, bool receiveAhead);
 
     bool asciiFilter_ = false;
     TIdConnectionIntercept* intercept_ = nullptr;

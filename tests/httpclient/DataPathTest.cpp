@@ -264,6 +264,35 @@ TEST(ReadToStream, ExactCountLeavesWhatFollowsAndUntilClosedTakesEverything) {
     EXPECT_TRUE(conn.client.InputBuffer().Empty());
 }
 
+TEST(ReadToStream, ReceivingAheadBuffersWhatFollowsTheCount) {
+    struct Case {
+        const char* name;
+        bool receiveAhead;
+        int32_t recvBufferSize;
+        std::string leftInBuffer;  // after the count, before the next line is read
+    };
+    // The count and what follows it arrive together, after the head line.
+    const Case cases[] = {
+        {"plain read takes only the count", false, 32768, ""},
+        {"ahead: the rest of the receive stays buffered", true, 32768, "\r\nNEXT\n"},
+        {"ahead over several blocks: only the last receives ahead", true, 4, "\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Connected conn({step::Send("HEAD\n"), step::Pause(100), step::Send("0123456789\r\nNEXT\n"), step::Silent()});
+        conn.client.SetRecvBufferSize(c.recvBufferSize);
+        EXPECT_EQ(conn.client.ReadLine(), "HEAD");
+        TMemoryStream stream;
+        conn.client.ReadToStream(stream, 10, false, c.receiveAhead);
+        EXPECT_EQ(stream.Bytes(), "0123456789");
+        const TIdBuffer& left = conn.client.InputBuffer();
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(left.Data()), static_cast<size_t>(left.Size())),
+                  c.leftInBuffer);
+        EXPECT_EQ(conn.client.ReadLine(), "");
+        EXPECT_EQ(conn.client.ReadLine(), "NEXT");
+    }
+}
+
 TEST(ReadToStream, WritesFromTheStreamPositionAndReportsWork) {
     Connected conn({step::Send("abcdef"), step::Silent()});
     TMemoryStream stream;

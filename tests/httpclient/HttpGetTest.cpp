@@ -56,6 +56,20 @@ TEST(HttpGet, WritesEveryBodyByteForByteOverOneKeptConnection) {
     EXPECT_EQ(server.Accepted(), 1);
 }
 
+TEST(HttpGet, AnyReceiveSizeGivesTheSameBytes) {
+    std::string body;
+    for (int i = 0; i < 3000; ++i) body += static_cast<char>(i * 7);
+    const std::string chunked = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n7d0\r\n" + body.substr(0, 2000) +
+                                "\r\n3e8;x=y\r\n" + body.substr(2000) + "\r\n0\r\n\r\n";
+    for (const char* size : {"1", "5", "1024", "262144"}) {
+        ScriptedServer server({{ReadHead(), Send(Answer(body)), ReadHead(), Send(chunked), Silent(3000)}});
+        const ProgramRun r = HttpGet({"--recv-size", size, "-n", "2", UrlOf(server, "/b")});
+        EXPECT_EQ(r.status, 0) << size << r.err;
+        EXPECT_TRUE(r.out == body + body) << size << ": " << r.out.size() << " bytes";
+        EXPECT_EQ(server.Accepted(), 1) << size;
+    }
+}
+
 TEST(HttpGet, OptionsShapeTheRequests) {
     ScriptedServer server(
         {{ReadHead(),
@@ -302,12 +316,13 @@ TEST(HttpGet, HelpAndUsage) {
     const ProgramRun help = HttpGet({"--help"});
     EXPECT_EQ(help.status, 0);
     for (const char* word : {"Usage: httpget", "-o FILE", "-t MS", "-m, --max-time MS", "-0", "-H", "-L", "-n N",
-                             "ReplyCode", "bytes remaining", "18", "EIdHTTPFramingError"})
+                             "--recv-size N", "ReplyCode", "bytes remaining", "18", "EIdHTTPFramingError"})
         EXPECT_NE(help.out.find(word), std::string::npos) << word;
     EXPECT_EQ(HttpGet({}).status, 2);
     EXPECT_EQ(HttpGet({"-n", "0", "http://127.0.0.1/"}).status, 2);
     EXPECT_EQ(HttpGet({"-q", "http://127.0.0.1/"}).status, 2);
     EXPECT_EQ(HttpGet({"-m", "soon", "http://127.0.0.1/"}).status, 2);
+    EXPECT_EQ(HttpGet({"--recv-size", "0", "http://127.0.0.1/"}).status, 2);
 }
 
 }  // namespace

@@ -43,6 +43,26 @@ private:
     TMemoryStream scratch_;
 };
 
+// Lends the caller's streams to the request and the response for one fetch.
+class BorrowedStreams {
+public:
+    BorrowedStreams(TIdHTTPRequest& request, TIdHTTPResponse& response, TStream* source, TStream* content)
+        : request_(request), response_(response) {
+        request_.SetBodyStream(source);
+        response_.SetContentStream(content);
+    }
+    ~BorrowedStreams() {
+        request_.SetBodyStream(nullptr);
+        response_.SetContentStream(nullptr);
+    }
+    BorrowedStreams(const BorrowedStreams&) = delete;
+    BorrowedStreams& operator=(const BorrowedStreams&) = delete;
+
+private:
+    TIdHTTPRequest& request_;
+    TIdHTTPResponse& response_;
+};
+
 // Bounds every wait for data of one fetch by a deadline on the connection.
 class FetchDeadline {
 public:
@@ -180,6 +200,7 @@ void TIdHTTPProtocol::ReadHeaderBlock() {
 
 void TIdHTTPProtocol::ReadAnswerHead() {
     TIdHTTPResponse& response = *response_;
+    headBytes_ = 0;
     response.SetStatusLine(ReadHeadLine());
     ReadHeaderBlock();
     client_->StoreResponseCookies(*request_, response);
@@ -229,73 +250,74 @@ void TIdHTTPProtocol::DrainBody() {
     client_->ReadResponseBody(*response_);
 }
 
+void TIdHTTPProtocol::DrainQuietly() {
+    ReadTimeoutScope timeout(*client_, 4000);
+    try {
+        DrainBody();
+    } catch (const Exception&) {
+        // Where the discarded answer ends is unknown now.
+        response_->MarkFramingDoubtful();
+    }
+}
+
 TIdNextStep TIdHTTPProtocol::DecideNextStep() {
-    TIdHTTPRequest& request = *request_;
     TIdHTTPResponse& response = *response_;
     const int32_t code = response.StatusCode();
-    const int32_t group = code / 100;
-    TIdNextStep result = TIdNextStep::nsUndetermined;
+    const bool success = code / 100 == 2;
+    if ((code / 100 == 3 && code != 304) || !response.Location().empty()) return RedirectStep();
 
-    auto drainQuietly = [&] {
-        ReadTimeoutScope timeout(*client_, 4000);
-        try {
-            DrainBody();
-        } catch (const Exception&) {
-            // Where the discarded answer ends is unknown now.
-            response.MarkFramingDoubtful();
-        }
-    };
-
-    if ((group == 3 && code != 304) || !response.Location().empty()) {
-        AnsiString location = response.Location();
-        TIdHTTPMethod method = request.RequestMethod();
-        if (client_->HandleRedirects() && client_->redirectCount_ < client_->RedirectMaximum()) {
-            if (!client_->NotifyRedirect(location, method, client_->redirectCount_)) RaiseProtocolError();
-            result = TIdNextStep::nsRepeatRequest;
-            request.SetRequestTarget(location);
-            request.SetRequestMethod(method);
-        } else {
-            result = TIdNextStep::nsDone;
-            if (!client_->NotifyRedirect(location, method, client_->redirectCount_)) RaiseProtocolError();
-            response.SetLocation(location);
-        }
-        if (client_->IsConnected()) drainQuietly();
-        return result;
+    const bool authPending = !success && NegotiateOrRaise(code);
+    // The server closed within the head, so no body follows: a success is
+    // then undetermined, and a challenge with credentials is repeated.
+    if (!client_->IsConnected()) return success ? TIdNextStep::nsUndetermined : TIdNextStep::nsRepeatRequest;
+    if (authPending) {
+        DrainQuietly();
+        return TIdNextStep::nsAuthRetry;
     }
+    if (code != 204) client_->ReadResponseBody(response);
+    return TIdNextStep::nsDone;
+}
 
-    bool authPending = false;
-    if (group != 2) {
-        result = TIdNextStep::nsRepeatRequest;
-        const bool inProcess = client_->HTTPOptions().Contains(TIdHTTPOption::hoInProcessAuth);
-        if (code == 401) {
-            if (client_->authRetryCount_ >= client_->AuthRetries() ||
-                !client_->NegotiateAuthorization(request, response)) {
-                if (request.Authenticator()) request.Authenticator()->Reset();
-                RaiseProtocolError();
-            }
-            authPending = inProcess;
-        } else if (code == 407) {
-            TIdProxyConnectionInfo& proxy = *client_->ProxyParams();
-            if (client_->proxyAuthRetryCount_ >= client_->AuthRetries() ||
-                !client_->NegotiateProxyAuthorization(request, response)) {
-                if (proxy.Authentication()) proxy.Authentication()->Reset();
-                RaiseProtocolError();
-            }
-            authPending = inProcess;
-        } else {
+TIdNextStep TIdHTTPProtocol::RedirectStep() {
+    TIdHTTPRequest& request = *request_;
+    TIdHTTPResponse& response = *response_;
+    AnsiString location = response.Location();
+    TIdHTTPMethod method = request.RequestMethod();
+    // The answer that reaches the redirect limit ends the fetch, once the
+    // handler has let it.
+    const bool follow = client_->HandleRedirects() && client_->RedirectCount() < client_->RedirectMaximum();
+    if (!client_->NotifyRedirect(location, method, client_->RedirectCount())) RaiseProtocolError();
+    if (follow) {
+        request.SetRequestTarget(location);
+        request.SetRequestMethod(method);
+    } else {
+        response.SetLocation(location);
+    }
+    if (client_->IsConnected()) DrainQuietly();
+    return follow ? TIdNextStep::nsRepeatRequest : TIdNextStep::nsDone;
+}
+
+bool TIdHTTPProtocol::NegotiateOrRaise(int32_t code) {
+    TIdHTTPRequest& request = *request_;
+    TIdHTTPResponse& response = *response_;
+    const bool inProcess = client_->HTTPOptions().Contains(TIdHTTPOption::hoInProcessAuth);
+    const bool retriesLeft =
+        (code == 401 ? client_->AuthRetryCount() : client_->ProxyAuthRetryCount()) < client_->AuthRetries();
+    if (code == 401) {
+        if (!retriesLeft || !client_->NegotiateAuthorization(request, response)) {
+            if (request.Authenticator()) request.Authenticator()->Reset();
             RaiseProtocolError();
         }
-    }
-    if (client_->IsConnected()) {
-        if (authPending) {
-            drainQuietly();
-            result = TIdNextStep::nsAuthRetry;
-        } else {
-            if (code != 204) client_->ReadResponseBody(response);
-            result = TIdNextStep::nsDone;
+    } else if (code == 407) {
+        TIdProxyConnectionInfo& proxy = *client_->ProxyParams();
+        if (!retriesLeft || !client_->NegotiateProxyAuthorization(request, response)) {
+            if (proxy.Authentication()) proxy.Authentication()->Reset();
+            RaiseProtocolError();
         }
+    } else {
+        RaiseProtocolError();
     }
-    return result;
+    return inProcess;
 }
 
 // ---- client ----
@@ -394,20 +416,9 @@ void TIdCustomHTTP::RunExchange(TIdHTTPMethod method, const AnsiString& url, TSt
     authRetryCount_ = 0;
     proxyAuthRetryCount_ = 0;
 
-    // The caller's streams are borrowed for this fetch only.
     request.SetRequestTarget(url);
     request.SetRequestMethod(method);
-    request.SetBodyStream(source);
-    response.SetContentStream(content);
-    struct ReleaseStreams {
-        TIdHTTPRequest& request;
-        TIdHTTPResponse& response;
-        ~ReleaseStreams() {
-            request.SetBodyStream(nullptr);
-            response.SetContentStream(nullptr);
-        }
-    } releaseStreams{request, response};
-
+    BorrowedStreams streams(request, response, source, content);
     response.SetBodyCut(false);
     FetchDeadline deadline(*this, fetchTimeout_);
     try {
@@ -415,57 +426,69 @@ void TIdCustomHTTP::RunExchange(TIdHTTPMethod method, const AnsiString& url, TSt
             ++redirectCount_;
             SetUpRequest(request);
             OpenAndSendRequest(request, response);
-            protocol_->StartHead();
             protocol_->ReadAnswerHead();
-
-            switch (protocol_->DecideNextStep()) {
-            case TIdNextStep::nsRepeatRequest:
-                if (content) {
-                    content->SetPosition(start);
-                    content->SetSize(start);
-                }
-                authRetryCount_ = 0;
-                proxyAuthRetryCount_ = 0;
-                break;
-            case TIdNextStep::nsDone: more = false; break;
-            case TIdNextStep::nsUndetermined: throw EIdException("Undefined situation");
-            case TIdNextStep::nsAuthRetry:
-                --redirectCount_;
-                request.SetRequestTarget(url);
-                break;
-            }
+            more = ApplyNextStep(protocol_->DecideNextStep(), url, content, start);
         }
     } catch (const EIdHTTPProtocolException&) {
         // The server answered: the connection stays when the answer allows.
         EndAnswer(response);
         throw;
     } catch (...) {
-        // No usable answer: whatever is left on this connection (the rest of
-        // a cut answer, or nothing at all) must not be read as the next
-        // answer, so the next fetch starts on a fresh connection.
-        try {
-            CloseConnection();
-        } catch (const Exception&) {
-        }
-        // Exhausted memory leaves as an error of the class library, which
-        // callers catch like every other failure of a fetch.
-        try {
-            throw;
-        } catch (const std::bad_alloc&) {
-            throw EOutOfMemory();
-        } catch (const std::length_error&) {
-            throw EOutOfMemory();
-        }
+        AbandonFetch();
     }
     EndAnswer(response);
     redirectCount_ = 0;
 }
 
+bool TIdCustomHTTP::ApplyNextStep(TIdNextStep step, const AnsiString& url, TStream* content, int64_t contentStart) {
+    switch (step) {
+    case TIdNextStep::nsRepeatRequest:
+        // Only the final answer's body stays in the caller's stream.
+        if (content) {
+            content->SetPosition(contentStart);
+            content->SetSize(contentStart);
+        }
+        authRetryCount_ = 0;
+        proxyAuthRetryCount_ = 0;
+        return true;
+    case TIdNextStep::nsDone: return false;
+    case TIdNextStep::nsUndetermined: throw EIdException("Undefined situation");
+    case TIdNextStep::nsAuthRetry:
+        // An authorization retry is no redirect, and goes to the URL given.
+        --redirectCount_;
+        Request()->SetRequestTarget(url);
+        return true;
+    }
+    return false;
+}
+
+void TIdCustomHTTP::AbandonFetch() {
+    // No usable answer: whatever is left on this connection (the rest of a
+    // cut answer, or nothing at all) must not be read as the next answer, so
+    // the next fetch starts on a fresh connection.
+    try {
+        CloseConnection();
+    } catch (const Exception&) {
+    }
+    // Exhausted memory leaves as an error of the class library, which
+    // callers catch like every other failure of a fetch.
+    try {
+        throw;
+    } catch (const std::bad_alloc&) {
+        throw EOutOfMemory();
+    } catch (const std::length_error&) {
+        throw EOutOfMemory();
+    }
+}
+
+bool TIdCustomHTTP::ConnectionReusable(TIdHTTPResponse& response, bool answerEnded) {
+    CheckConnectionClosed(false, false);
+    if (!response.KeepConnection(IsConnected(), protocolVersion_)) return false;
+    return !answerEnded || InputBuffer().Empty();
+}
+
 void TIdCustomHTTP::EndAnswer(TIdHTTPResponse& response) {
-    // Bytes still buffered past the answer's end (an unread body, trailer
-    // lines) would be read as the start of the next answer: such a
-    // connection is not reused.
-    if (!response.KeepConnection() || !InputBuffer().Empty()) CloseConnection();
+    if (!ConnectionReusable(response, true)) CloseConnection();
 }
 
 void TIdCustomHTTP::SetUpRequest(TIdHTTPRequest& request) {
@@ -565,7 +588,7 @@ void TIdCustomHTTP::OpenAndSendRequest(TIdHTTPRequest& request, TIdHTTPResponse&
 }
 
 void TIdCustomHTTP::EnsureConnected(TIdHTTPResponse& response) {
-    if (!response.KeepConnection()) CloseConnection();
+    if (!ConnectionReusable(response, false)) CloseConnection();
     CheckPeerClosed(false);
     if (!IsConnected()) OpenConnection(ReadTimeout());
 }

@@ -15,7 +15,6 @@
 #include "IdTCPClient.h"
 #include "IdURI.h"
 
-enum class TIdHTTPProtocolVersion : uint8_t { pv1_0, pv1_1 };
 enum class TIdHTTPOption : uint8_t { hoInProcessAuth, hoKeepOrigProtocol, hoForceEncodeParams };
 using TIdHTTPOptions = TIdSet<TIdHTTPOption>;
 enum class TIdNextStep { nsRepeatRequest, nsDone, nsUndetermined, nsAuthRetry };
@@ -63,8 +62,11 @@ private:
     bool basicAuthentication_ = false;
 };
 
-// The exchange object: the client's one request and one response, and the
-// steps that write a request head and read an answer's head.
+// The exchange object: the client's one request and one response, the
+// steps that write a request head and read an answer's head, and the
+// decision what an answer means for the fetch. It works on the client's
+// connection and reads the client's settings and counters through the
+// client's public operations.
 class TIdHTTPProtocol {
 public:
     explicit TIdHTTPProtocol(TIdCustomHTTP* client);
@@ -77,36 +79,47 @@ public:
     // Composes the request line and head and sends them in one write; with a
     // URL object the matching cookies are attached.
     void WriteRequest(TIdURI* url);
-    // Starts the head of a new answer: the limit counts from here, over the
-    // status line, the header lines and any interim answers.
-    void StartHead() { headBytes_ = 0; }
-    // Reads one line of the head. Raises EIdHTTPHeaderBlockTooLarge once the
-    // head has grown past TIdCustomHTTP::MaxHeaderBlockSize.
-    AnsiString ReadHeadLine();
+    // Reads the head of the answer to the request just sent (status line,
+    // header block, cookies stored), passing over interim answers (1xx but
+    // 101). The head limit counts from here, over every interim answer. A
+    // final answer that does not follow an interim answer other than 100
+    // within a bounded wait, or that the close cuts off, makes the interim
+    // answer the server's answer: EIdHTTPProtocolException with its code.
+    void ReadAnswerHead();
     // Reads the header lines after the status line up to the empty line and
     // fills the response fields.
     void ReadHeaderBlock();
-    // Reads the head of the answer to the request just sent (status line,
-    // header block, cookies stored), passing over interim answers (1xx but
-    // 101). A final answer that does not follow an interim answer other than
-    // 100 within a bounded wait, or that the close cuts off, makes the interim
-    // answer the server's answer: EIdHTTPProtocolException with its code.
-    void ReadAnswerHead();
-    // Classifies the latest answer; may read or discard its body, may raise.
+    // Classifies the latest answer by its code and Location: a redirect, a
+    // success, an authorization challenge or an error. Reads the body into
+    // the caller's stream or discards it; raises the protocol error for an
+    // answer that ends the fetch with an error.
     TIdNextStep DecideNextStep();
+
+private:
+    // Reads one line of the head. Raises EIdHTTPHeaderBlockTooLarge once the
+    // head has grown past TIdCustomHTTP::MaxHeaderBlockSize.
+    AnsiString ReadHeadLine();
+    // The status line of the answer after an interim one (see ReadAnswerHead).
+    AnsiString ReadStatusLineAfterInterim();
+    // The next step after a redirect answer (3xx but 304, or any answer with
+    // a Location): repeat at the new location, or end with this answer.
+    TIdNextStep RedirectStep();
+    // For an answer outside 2xx: a 401 or 407 whose negotiation gives
+    // credentials goes on (true when the retry is to come within this fetch,
+    // under hoInProcessAuth); every other answer raises the protocol error.
+    bool NegotiateOrRaise(int32_t code);
     // Reads the error body (under a 2000 ms read time-out) and raises
     // EIdHTTPProtocolException with it.
     [[noreturn]] void RaiseProtocolError();
     // Reads and discards a body.
     void DrainBody();
+    // Discards a body under a 4000 ms read time-out; an error on the way only
+    // makes the answer's end doubtful.
+    void DrainQuietly();
 
-private:
     TIdCustomHTTP* client_;
     std::unique_ptr<TIdHTTPRequest> request_;
     std::unique_ptr<TIdHTTPResponse> response_;
-    // The status line of the answer after an interim one (see ReadAnswerHead).
-    AnsiString ReadStatusLineAfterInterim();
-
     size_t headBytes_ = 0;
 };
 
@@ -183,39 +196,58 @@ public:
     void SetHost(const AnsiString& host) override;
     void SetPort(int32_t port) override;
 
-    // The exchange loop of one fetch.
+    // The exchange loop of one fetch: passes of "send the request, read the
+    // answer head, decide and apply the next step" until an answer ends it.
     virtual void RunExchange(TIdHTTPMethod method, const AnsiString& url, TStream* source, TStream* content);
     virtual bool NegotiateAuthorization(TIdHTTPRequest& request, TIdHTTPResponse& response);
     virtual bool NegotiateProxyAuthorization(TIdHTTPRequest& request, TIdHTTPResponse& response);
     virtual bool NotifyRedirect(AnsiString& location, TIdHTTPMethod& method, int32_t redirectCount);
     void NotifyDisconnected() override;
 
-    // Steps of one pass.
+    // Merges the request's target into CurrentURI and fills the request's
+    // target, Host and length for the next pass; connects to nothing.
     void SetUpRequest(TIdHTTPRequest& request);
-    void OpenAndSendRequest(TIdHTTPRequest& request, TIdHTTPResponse& response);
-    TIdConnectionKind ChooseConnectionKind();
-    void EnsureConnected(TIdHTTPResponse& response);
+
+    // What the exchange object uses of the client while it writes a request
+    // and reads an answer.
+
     // Reads one body by the response's framing into its ContentStream
     // (nothing without one). Raises EIdHTTPFramingError for an invalid
     // framing; a close inside a chunked body raises EIdConnClosedGracefully,
     // while a body by length that the close cuts short keeps what came and
     // returns; both mark the response BodyCut.
     void ReadResponseBody(TIdHTTPResponse& response);
-    // One chunk-size line: hexadecimal digits (up to 2^63-1), optionally
-    // followed by a blank or ";" and whatever comes after it (extensions are
-    // passed over). Anything else raises EIdHTTPFramingError.
-    int64_t ReadChunkSize(TIdHTTPResponse& response);
     void StoreResponseCookies(TIdHTTPRequest& request, TIdHTTPResponse& response);
     void AttachCookies(TIdURI& url, TIdHTTPRequest& request);
 
 protected:
     void Notification(TComponent* component, TOperation operation) override;
 
-private:
-    friend class TIdHTTPProtocol;
+    // Sending one pass's request: choose how the server is reached, connect
+    // or reuse the connection, write the head and the body.
+    void OpenAndSendRequest(TIdHTTPRequest& request, TIdHTTPResponse& response);
+    TIdConnectionKind ChooseConnectionKind();
+    void EnsureConnected(TIdHTTPResponse& response);
+    // One chunk-size line: hexadecimal digits (up to 2^63-1), optionally
+    // followed by a blank or ";" and whatever comes after it (extensions are
+    // passed over). Anything else raises EIdHTTPFramingError.
+    int64_t ReadChunkSize(TIdHTTPResponse& response);
 
+private:
+    // Whether the connection may carry the next request after the latest
+    // answer: it is still open (a close seen by an earlier read counts) and
+    // the answer lets it stay. At the end of an answer, bytes still buffered
+    // past it rule it out too: they would be read as the next answer.
+    bool ConnectionReusable(TIdHTTPResponse& response, bool answerEnded);
     // Closes the connection after an answer unless it can carry the next one.
     void EndAnswer(TIdHTTPResponse& response);
+    // Acts on the next step of a pass; false when the fetch is done.
+    bool ApplyNextStep(TIdNextStep step, const AnsiString& url, TStream* content, int64_t contentStart);
+    // After a failure without a usable answer: closes the connection, so no
+    // rest of a cut answer is read as the next one, and raises the failure
+    // again, exhausted memory as EOutOfMemory.
+    [[noreturn]] void AbandonFetch();
+
     void ReadChunkedBody(TIdHTTPResponse& response, TStream& stream);
     // The trailer section after the last chunk, up to its empty line.
     void ReadTrailerSection(TIdHTTPResponse& response);

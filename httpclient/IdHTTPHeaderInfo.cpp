@@ -3,7 +3,6 @@
 #include <cstdint>
 
 #include "IdGlobal.h"
-#include "IdHTTP.h"
 
 namespace {
 
@@ -253,13 +252,12 @@ void TIdHTTPResponse::ParseHeaderLines() {
     }
 }
 
-bool TIdHTTPResponse::KeepConnection() {
-    client_->CheckConnectionClosed(false, false);
-    keepConnection_ = client_->IsConnected() && !FramingDoubtful();
+bool TIdHTTPResponse::KeepConnection(bool connected, TIdHTTPProtocolVersion version) {
+    keepConnection_ = connected && !FramingDoubtful();
     if (keepConnection_) {
         const AnsiString connection = Trim(Connection());
         const AnsiString proxyConnection = Trim(ProxyConnection());
-        if (client_->ProtocolVersion() == TIdHTTPProtocolVersion::pv1_1)
+        if (version == TIdHTTPProtocolVersion::pv1_1)
             keepConnection_ = !SameText(connection, "CLOSE") && !SameText(proxyConnection, "CLOSE");
         else keepConnection_ = SameText(connection, "KEEP-ALIVE") || SameText(proxyConnection, "KEEP-ALIVE");
     }

@@ -14,6 +14,7 @@
 class TIdCustomHTTP;
 
 enum class TIdHTTPMethod : uint8_t { hmHead, hmGet, hmPost, hmOptions, hmTrace, hmPut, hmDelete, hmConnect };
+enum class TIdHTTPProtocolVersion : uint8_t { pv1_0, pv1_1 };
 enum class TIdConnectionKind : uint8_t { ckDirect, ckSecure, ckProxy, ckSecureProxy };
 // How an answer's body is delimited: by its Content-Length, by chunked
 // coding, by the server's close, or not at all soundly (bfInvalid).
@@ -202,12 +203,14 @@ public:
     // The code parsed afresh from StatusLine: its second word as an integer,
     // -1 when it is none.
     int32_t StatusCode();
-    // Whether the connection stays open after this answer; computed afresh
-    // from the connection state, the client's protocol version and the
-    // Connection / Proxy-Connection values. An answer whose framing is
-    // doubtful (FramingDoubtful) never keeps it: bytes the server meant as
-    // part of this answer could otherwise be read as the next one.
-    bool KeepConnection();
+    // Whether the connection stays open after this answer, given whether it
+    // is still open and the client's protocol version: under 1.1 unless a
+    // Connection or Proxy-Connection value is "close", under 1.0 only when one
+    // is "keep-alive" (any letter case, blanks around ignored). An answer
+    // whose framing is doubtful (FramingDoubtful) never keeps it: bytes the
+    // server meant as part of this answer could otherwise be read as the
+    // next one.
+    bool KeepConnection(bool connected, TIdHTTPProtocolVersion version);
     // Fills the fields from HeaderLines, and the framing below.
     void ParseHeaderLines() override;
     // The body's framing, from the latest header block: Transfer-Encoding

@@ -7,7 +7,9 @@
 
 TIdConnectThread::~TIdConnectThread() { WaitFor(); }
 
-void TIdConnectThread::Start() { thread_ = std::thread([this] { Execute(); }); }
+void TIdConnectThread::Start() {
+    thread_ = std::thread([this] { Execute(); });
+}
 
 void TIdConnectThread::WaitFor() {
     if (thread_.joinable()) thread_.join();
@@ -101,7 +103,7 @@ void TIdIOHandlerSocket::OpenClientConnection(const AnsiString& host, int32_t po
     }
 
     ReportStatus(TIdStatus::hsConnecting, {binding_->RemoteIP()});
-    if (timeout == -1 || timeout == 0) {
+    if (timeout == IdTimeoutDefault || timeout == 0) {
         // Under a deadline the connect is waited on with select, so a peer
         // that never completes it cannot hold the caller past the deadline;
         // without one it is the platform's plain blocking connect.
@@ -110,9 +112,9 @@ void TIdIOHandlerSocket::OpenClientConnection(const AnsiString& host, int32_t po
     } else {
         if (connectDeadline_) {
             // The time limit never reaches past the deadline.
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(*connectDeadline_ -
-                                                                           std::chrono::steady_clock::now());
-            if (timeout == -2 || left.count() < timeout)
+            const auto left =
+                std::chrono::ceil<std::chrono::milliseconds>(*connectDeadline_ - std::chrono::steady_clock::now());
+            if (timeout == IdTimeoutInfinite || left.count() < timeout)
                 timeout = static_cast<int32_t>(std::max<int64_t>(1, left.count()));
         }
         ConnectWithTimeout(timeout);
@@ -133,7 +135,7 @@ void TIdIOHandlerSocket::ConnectWithTimeout(int32_t timeout) {
     thread->Start();
 
     const int32_t step = 125;
-    const bool infinite = timeout == -2;
+    const bool infinite = timeout == IdTimeoutInfinite;
     int32_t remaining = infinite ? step + 1 : timeout;
     while (step < remaining) {
         SleepStep(step);

@@ -58,7 +58,7 @@ public:
                                       int32_t /*timeout*/) {}
     virtual bool HasOpenSocket() = 0;
     virtual void PrepareBinding() {}
-    // ms: -2 without limit.
+    // ms: IdTimeoutInfinite without limit.
     virtual bool WaitReadable(int32_t ms) = 0;
     // The platform's result: bytes, 0 for an orderly close, -1 for a failure.
     virtual int ReceiveBytes(void* buffer, int length) = 0;
@@ -122,7 +122,7 @@ public:
     int SendBytes(const void* buffer, int length) override;
 
 protected:
-    // Connects on a TIdConnectThread, waiting in 125 ms steps; -2 waits
+    // Connects on a TIdConnectThread, waiting in 125 ms steps; IdTimeoutInfinite waits
     // without limit. Raises EIdConnectTimeout or EIdConnectException.
     void ConnectWithTimeout(int32_t timeout);
     // One wait of ConnectWithTimeout (a seam for observing the steps).

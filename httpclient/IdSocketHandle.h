@@ -45,7 +45,7 @@ public:
     // Datagram receive; reports the sender's endpoint.
     virtual int ReceiveFrom(void* buffer, int length, AnsiString& ip, int32_t& port);
     // Raises EIdConnClosedGracefully without an open socket; true exactly when
-    // the socket became readable within ms (-2: no limit).
+    // the socket became readable within ms (IdTimeoutInfinite: no limit).
     bool WaitReadable(int32_t ms);
     // Forgets the socket without closing it; resetLocal also clears IP and Port.
     void ClearBinding(bool resetLocal);

@@ -181,8 +181,7 @@ void TIdStackWindows::FillLocalAddresses() {
     localAddressesFilled_ = true;
     const AnsiString name = GetHostName();
     if (name.empty()) return;
-    for (const TIdSockAddr& a : IdWinsock::gethostbyname(name))
-        localAddresses_.push_back(AddressToText({a.address[0], a.address[1], a.address[2], a.address[3]}));
+    for (const TIdSockAddr& a : IdWinsock::gethostbyname(name)) localAddresses_.push_back(AddressToText(a));
 }
 
 AnsiString TIdStackWindows::FirstLocalAddress() {
@@ -207,7 +206,7 @@ TIdStackSocketHandle TIdStackWindows::Accept(TIdStackSocketHandle s, AnsiString&
     TIdSockAddr peer;
     const TIdStackSocketHandle r = IdWinsock::accept(s, peer);
     if (r != Id_INVALID_SOCKET) {
-        ip = AddressToText({peer.address[0], peer.address[1], peer.address[2], peer.address[3]});
+        ip = AddressToText(peer);
         port = peer.port;
     }
     return r;
@@ -227,7 +226,7 @@ AnsiString TIdStackWindows::GetHostByName(const AnsiString& host) {
     const std::vector<TIdSockAddr> answer = IdWinsock::gethostbyname(host);
     if (answer.empty()) return {};
     const TIdSockAddr& a = answer.front();
-    return AddressToText({a.address[0], a.address[1], a.address[2], a.address[3]});
+    return AddressToText(a);
 }
 
 AnsiString TIdStackWindows::GetHostName() {
@@ -235,9 +234,7 @@ AnsiString TIdStackWindows::GetHostName() {
     return IdWinsock::gethostname(name) == 0 ? name : AnsiString();
 }
 
-AnsiString TIdStackWindows::GetHostByAddr(const AnsiString& ip) {
-    return IdWinsock::gethostbyaddr(SockAddr(ip, 0));
-}
+AnsiString TIdStackWindows::GetHostByAddr(const AnsiString& ip) { return IdWinsock::gethostbyaddr(SockAddr(ip, 0)); }
 
 int32_t TIdStackWindows::GetServByName(const AnsiString& name) { return IdWinsock::getservbyname(name, "tcp"); }
 
@@ -279,7 +276,7 @@ int TIdStackWindows::RecvFrom(TIdStackSocketHandle s, void* buffer, int length, 
     TIdSockAddr from;
     const int r = IdWinsock::recvfrom(s, buffer, length, flags, from);
     if (r >= 0) {
-        ip = AddressToText({from.address[0], from.address[1], from.address[2], from.address[3]});
+        ip = AddressToText(from);
         port = from.port;
     }
     return r;
@@ -288,7 +285,7 @@ int TIdStackWindows::RecvFrom(TIdStackSocketHandle s, void* buffer, int length, 
 int TIdStackWindows::Select(TIdSocketList* read, TIdSocketList* write, TIdSocketList* except, int32_t timeoutMs) {
     for (const TIdSocketList* list : {read, write, except})
         if (list && list->size() > kMaxSocketsPerList) throw EIdStackSetSizeExceeded();
-    const bool infinite = timeoutMs == -2;
+    const bool infinite = timeoutMs == IdTimeoutInfinite;
     return IdWinsock::select(read, write, except, infinite ? 0 : timeoutMs / 1000,
                              infinite ? 0 : (timeoutMs % 1000) * 1000, infinite);
 }
@@ -327,7 +324,7 @@ void ReadEndpoint(TIdStackWindows& stack, Query query, TIdStackSocketHandle s, i
     TIdSockAddr a;
     stack.CheckSocketResult(query(s, a));
     family = Id_AF_INET;
-    ip = stack.AddressToText({a.address[0], a.address[1], a.address[2], a.address[3]});
+    ip = stack.AddressToText(a);
     port = a.port;
 }
 }  // namespace
@@ -345,8 +342,12 @@ int TIdStackWindows::GetSockOpt(TIdStackSocketHandle s, int level, int option, v
 }
 
 AnsiString TIdStackWindows::AddressToText(const TIdIn4Addr& address) {
-    return IntToStr(address[0]) + "." + IntToStr(address[1]) + "." + IntToStr(address[2]) + "." +
-           IntToStr(address[3]);
+    return IntToStr(address[0]) + "." + IntToStr(address[1]) + "." + IntToStr(address[2]) + "." + IntToStr(address[3]);
+}
+
+AnsiString TIdStackWindows::AddressToText(const TIdSockAddr& address) {
+    const uint8_t* a = address.address;
+    return AddressToText(TIdIn4Addr{a[0], a[1], a[2], a[3]});
 }
 
 TIdIn4Addr TIdStackWindows::TextToAddress(const AnsiString& text) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "IdException.h"
+#include "IdTimeouts.h"
 #include "IdWinsock.h"
 
 using TIdIn4Addr = std::array<uint8_t, 4>;
@@ -52,7 +53,7 @@ public:
     virtual int Recv(TIdStackSocketHandle s, void* buffer, int length, int flags) = 0;
     virtual int RecvFrom(TIdStackSocketHandle s, void* buffer, int length, int flags, AnsiString& ip,
                          int32_t& port) = 0;
-    // Time limit in ms, -2 without limit. Raises EIdStackSetSizeExceeded for
+    // Time limit in ms, IdTimeoutInfinite without limit. Raises EIdStackSetSizeExceeded for
     // more than 64 sockets in one list; rewrites each list to its ready sockets.
     virtual int Select(TIdSocketList* read, TIdSocketList* write, TIdSocketList* except, int32_t timeoutMs) = 0;
     virtual int Send(TIdStackSocketHandle s, const void* buffer, int length, int flags) = 0;
@@ -137,6 +138,8 @@ public:
     void GetSockName(TIdStackSocketHandle s, int& family, AnsiString& ip, int32_t& port) override;
     int GetSockOpt(TIdStackSocketHandle s, int level, int option, void* value, int& length) override;
     AnsiString AddressToText(const TIdIn4Addr& address) override;
+    // The dotted text of a socket address's IPv4 part (its port left out).
+    AnsiString AddressToText(const TIdSockAddr& address);
     TIdIn4Addr TextToAddress(const AnsiString& text) override;
 
 private:

@@ -7,10 +7,6 @@
 #include "IdIOHandlerSocket.h"
 #include "IdStack.h"
 
-namespace {
-constexpr int32_t kNoLimit = -2;  // a wait without limit
-}
-
 TIdTCPConnection::TIdTCPConnection(TComponent* owner) : TIdComponent(owner) {
     inputBuffer_.OnConsumed = [this](int32_t n) { AddWork(TWorkMode::wmRead, n); };
 }
@@ -114,8 +110,8 @@ int32_t TIdTCPConnection::FillInputBuffer(bool raiseIfDisconnected, int32_t time
 
 int32_t TIdTCPConnection::Receive(uint8_t* dest, int32_t room, int32_t held, bool raiseIfDisconnected, int32_t timeout,
                                   bool raiseOnTimeout) {
-    if (timeout == -1) timeout = readTimeout_;
-    const int32_t wait = timeout == 0 ? kNoLimit : timeout;
+    if (timeout == IdTimeoutDefault) timeout = readTimeout_;
+    const int32_t wait = timeout == 0 ? IdTimeoutInfinite : timeout;
 
     CheckConnectionClosed(raiseIfDisconnected, false);
     if (!IsConnected()) {
@@ -135,7 +131,7 @@ int32_t TIdTCPConnection::Receive(uint8_t* dest, int32_t room, int32_t held, boo
                 limit = limit < 0 ? cap : std::min(limit, cap);
                 readable = ioHandler_->WaitReadable(limit);
             }
-        } else if (limit == kNoLimit) {
+        } else if (limit == IdTimeoutInfinite) {
             readable = true;  // the receive itself blocks until bytes or a close arrive
         } else {
             readable = ioHandler_->WaitReadable(limit);
@@ -220,7 +216,7 @@ AnsiString TIdTCPConnection::ReadLine(const AnsiString& terminator, int32_t time
         if (t == 0) {
             if (maxLength != 0 && b > maxLength) return tooLong();
             CheckConnectionClosed(true, true);
-            const int32_t r = FillInputBuffer(true, timeout, timeout == -1);
+            const int32_t r = FillInputBuffer(true, timeout, timeout == IdTimeoutDefault);
             // 0: closed with an unfinished line buffered; -1: an explicit
             // time-out ran out. The buffered bytes stay.
             if (r <= 0) {
@@ -240,7 +236,7 @@ AnsiString TIdTCPConnection::ReadAll() {
     AnsiString result;
     TIdWorkScope work(*this, TWorkMode::wmRead, 0);
     while (IsConnected()) {
-        FillInputBuffer(false, -1, true);
+        FillInputBuffer(false, IdTimeoutDefault, true);
         result += inputBuffer_.ExtractString(inputBuffer_.Size());
     }
     return result;
@@ -249,7 +245,7 @@ AnsiString TIdTCPConnection::ReadAll() {
 void TIdTCPConnection::ReadExact(void* buffer, int32_t count) {
     if (count <= 0) return;
     while (inputBuffer_.Size() < count) {
-        FillInputBuffer(true, -1, true);
+        FillInputBuffer(true, IdTimeoutDefault, true);
         CheckConnectionClosed(true, true);
     }
     inputBuffer_.Extract(buffer, count);
@@ -266,7 +262,7 @@ void TIdTCPConnection::ReadBlockToStream(TStream& stream, int32_t count, bool re
         // beyond the block stays buffered for the next read.
         while (inputBuffer_.Size() < count) {
             const int32_t need = count - inputBuffer_.Size();
-            Receive(nullptr, receiveAhead ? std::max(need, recvBufferSize_) : need, 0, true, -1, true);
+            Receive(nullptr, receiveAhead ? std::max(need, recvBufferSize_) : need, 0, true, IdTimeoutDefault, true);
             CheckConnectionClosed(true, true);
         }
         stream.WriteBuffer(inputBuffer_.Data(), count);
@@ -276,7 +272,7 @@ void TIdTCPConnection::ReadBlockToStream(TStream& stream, int32_t count, bool re
     int32_t got = 0;
     try {
         while (got < count) {
-            got += std::max(Receive(window + got, count - got, got, true, -1, true), 0);
+            got += std::max(Receive(window + got, count - got, got, true, IdTimeoutDefault, true), 0);
             CheckConnectionClosed(true, true);
         }
     } catch (...) {

@@ -12,6 +12,7 @@
 #include "IdBuffer.h"
 #include "IdComponent.h"
 #include "IdException.h"
+#include "IdTimeouts.h"
 
 class TIdIOHandler;
 class TIdConnectionIntercept;
@@ -58,8 +59,11 @@ public:
 
     // Reading.
     TIdBuffer& InputBuffer() { return inputBuffer_; }
+    // A read's timeout in ms: IdTimeoutDefault waits under ReadTimeout (0
+    // there: without limit), IdTimeoutInfinite without limit.
     virtual int32_t FillInputBuffer(bool raiseIfDisconnected, int32_t timeout, bool raiseOnTimeout);
-    virtual AnsiString ReadLine(const AnsiString& terminator = "\n", int32_t timeout = -1, int32_t maxLength = -1);
+    virtual AnsiString ReadLine(const AnsiString& terminator = "\n", int32_t timeout = IdTimeoutDefault,
+                                int32_t maxLength = -1);
     void ReadExact(void* buffer, int32_t count);
     // Reads `count` bytes (-1 and not untilClosed: a 4-byte big-endian count
     // first), or every byte up to the close, into the stream; returns how many

@@ -153,6 +153,13 @@ int OnBody(http_parser* p, const char* at, size_t length) {
         size_t line = from >= 2 ? from - 2 : 0;
         while (line > 0 && s.base[line - 1] != '\n') --line;
         if (!std::isxdigit(static_cast<unsigned char>(s.base[line]))) s.answer->looseChunkSize = true;
+        // Nor may anything but hex digits come before an extension, a blank
+        // or the line end (the non-strict parser passes over such bytes).
+        size_t i = line;
+        while (std::isxdigit(static_cast<unsigned char>(s.base[i]))) ++i;
+        const char after = s.base[i];
+        if (after != ';' && after != ' ' && after != '\t' && after != '\r' && after != '\n')
+            s.answer->looseChunkSize = true;
     }
     for (size_t i = from; i < from + length; ++i) s.isBody[i] = true;
     s.chunkDataEnd = from + length;

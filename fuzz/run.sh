@@ -12,7 +12,7 @@ seconds=${1:-600}
 [ $# -gt 0 ] && shift
 
 cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz -j2
+cmake --build --preset fuzz -j "$(scripts/jobs.sh)"
 # Every target the build defines, as its configure step listed them.
 targets=${*:-$(cat build/fuzz/fuzz/targets.txt)}
 mkdir -p build/fuzz/logs build/fuzz/findings

@@ -8,7 +8,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 toolchain=${1:-cmake/mingw-i686.cmake}
-jobs=${JOBS:-2}
+jobs=$("$root/scripts/jobs.sh")
 programs="launcher/kestrin.exe launcher/kestrin_install.exe tools/httpget/httpget.exe"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/kestrin-repro.XXXXXX")

@@ -13,7 +13,7 @@
 # programs, the x86_64 flavour (win64) otherwise; scripts/wine.sh decides and
 # the transcript says which and why (KESTRIN_WINE64=1 forces the second).
 # Uses the display in DISPLAY when there is one, otherwise a private Xvfb.
-# KESTRIN_DEMO_BUILD=DIR uses an already configured mingw build folder of
+# KESTRIN_DEMO_BUILD=DIR uses an already configured mingw build folder (tests on) of
 # the flavour that runs here instead of the preset's.
 set -uo pipefail
 cd "$(dirname "$0")/.." || exit 1
@@ -30,27 +30,17 @@ echo "== $(wine_which)"
 
 preset=$KESTRIN_FLAVOUR
 build=${KESTRIN_DEMO_BUILD:-build/$preset}
-targets=(kestrin kestrin_install cmdow demo_server)
+targets=(kestrin kestrin_install cmdow demo_server e2e_winprobe)
 echo "== building ${targets[*]} in $build"
-if [ -z "${KESTRIN_DEMO_BUILD:-}" ]; then
-  [ -f "$build/CMakeCache.txt" ] || cmake --preset "$preset" >/dev/null || exit 1
-  grep -q '^KESTRIN_TESTS:BOOL=ON' "$build/CMakeCache.txt" && targets+=(e2e_winprobe)
-  cmake --build --preset "$preset" --target "${targets[@]}" >"$build/demo-build.log" 2>&1 ||
-    { tail -30 "$build/demo-build.log"; echo "build FAILED (log: $build/demo-build.log)"; exit 1; }
-else
-  grep -q '^KESTRIN_TESTS:BOOL=ON' "$build/CMakeCache.txt" && targets+=(e2e_winprobe)
-  cmake --build "$build" --target "${targets[@]}" -j2 >"$build/demo-build.log" 2>&1 ||
-    { tail -30 "$build/demo-build.log"; echo "build FAILED (log: $build/demo-build.log)"; exit 1; }
-fi
+[ -n "${KESTRIN_DEMO_BUILD:-}" ] || [ -f "$build/CMakeCache.txt" ] || cmake --preset "$preset" >/dev/null || exit 1
+cmake --build "$build" --target "${targets[@]}" -j "$(scripts/jobs.sh)" >"$build/demo-build.log" 2>&1 ||
+  { tail -30 "$build/demo-build.log"; echo "build FAILED (log: $build/demo-build.log)"; exit 1; }
 
+# The programs' paths and version, as the build wrote them for the
+# end-to-end scenarios; the demo has a run folder of its own.
+# shellcheck source=/dev/null
+source "$build/e2e/programs.env" || { echo "run-demo.sh: $build/e2e/programs.env is missing (a build with KESTRIN_TESTS=ON)"; exit 1; }
 export E2E_DIR="$root/$build/demo"
-export E2E_KESTRIN_EXE="$build/launcher/kestrin.exe"
-export E2E_KESTRIN_INSTALL_EXE="$build/launcher/kestrin_install.exe"
-export E2E_CMDOW_EXE="$build/tools/cmdow/cmdow.exe"
-export E2E_DEMO_SERVER_EXE="$build/tools/demo_server/demo_server.exe"
-export E2E_STARTUP_BAT="tools/demo_server/startup.bat"
-export E2E_WINPROBE_EXE="$build/tests/e2e/e2e_winprobe.exe"
-[ -f "$E2E_WINPROBE_EXE" ] || E2E_WINPROBE_EXE=""
 
 # shellcheck source=e2e/harness.sh
 source scripts/e2e/harness.sh

@@ -51,7 +51,7 @@ if [ -n "${KESTRIN_DRY_RUN:-}" ]; then
   exit 0
 fi
 
-jobs=${JOBS:-$(nproc)}
+jobs=$(scripts/jobs.sh)
 status=0
 started=$SECONDS
 for preset in "${native_presets[@]}" "${windows_presets[@]}"; do

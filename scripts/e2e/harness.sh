@@ -394,34 +394,7 @@ e2e_restore_shell_link_class() {
   done
 }
 
-# ---- checks: each prints one line; e2e_finish sets the exit status --------
-E2E_FAILURES=0
-
-e2e_ok() { echo "  ok    $*"; }
-e2e_fail() {
-  echo "  FAIL  $*"
-  E2E_FAILURES=$((E2E_FAILURES + 1))
-}
-
-# e2e_expect_eq WHAT ACTUAL EXPECTED
-e2e_expect_eq() {
-  if [ "$2" = "$3" ]; then e2e_ok "$1: $2"; else e2e_fail "$1: got '$2', expected '$3'"; fi
-}
-
-# e2e_expect_range WHAT VALUE LOW HIGH (integers, inclusive)
-e2e_expect_range() {
-  if [ -n "$2" ] && [ "$2" -ge "$3" ] 2>/dev/null && [ "$2" -le "$4" ]; then
-    e2e_ok "$1: $2 (within $3..$4)"
-  else
-    e2e_fail "$1: got '$2', expected $3..$4"
-  fi
-}
-
-e2e_finish() {
-  if [ "$E2E_FAILURES" -eq 0 ]; then
-    echo "PASSED"
-    return 0
-  fi
-  echo "FAILED ($E2E_FAILURES failed checks)"
-  return 1
-}
+# ---- checks: expect, expect_range, expect_ok, expect_fail and expect_verdict
+# of the test kit's check helper, shared with every shell test.
+# shellcheck source=../../testkit/shell/expect.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../../testkit/shell/expect.sh"

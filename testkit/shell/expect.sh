@@ -1,14 +1,27 @@
-# Sourced by the test scripts: one way to check a value and to end with a
-# verdict. `expect WHAT ACTUAL EXPECTED` prints ok or FAIL and counts the
-# failures; `expect_verdict` prints PASSED or FAILED and sets the exit status.
+# Sourced by every shell test and by the end-to-end harness: one way to check
+# a value and to end with a verdict. Each check prints one line, "ok" or
+# "FAIL", and counts the failures; `expect_verdict` prints PASSED or FAILED
+# and sets the exit status.
 failures=0
 
+expect_ok() { echo "  ok    $*"; }
+
+expect_fail() {
+  echo "  FAIL  $*"
+  failures=$((failures + 1))
+}
+
+# expect WHAT ACTUAL EXPECTED
 expect() {
-  if [ "$2" = "$3" ]; then
-    echo "  ok    $1: $2"
+  if [ "$2" = "$3" ]; then expect_ok "$1: $2"; else expect_fail "$1: got '$2', expected '$3'"; fi
+}
+
+# expect_range WHAT VALUE LOW HIGH (integers, inclusive)
+expect_range() {
+  if [ -n "$2" ] && [ "$2" -ge "$3" ] 2>/dev/null && [ "$2" -le "$4" ]; then
+    expect_ok "$1: $2 (within $3..$4)"
   else
-    echo "  FAIL  $1: got '$2', expected '$3'"
-    failures=$((failures + 1))
+    expect_fail "$1: got '$2', expected $3..$4"
   fi
 }
 

@@ -480,7 +480,7 @@ Strings LogEvents() {
     return events;
 }
 
-const AnsiString kLogStart = "start: version 2.0.0.0, show command 1";
+const AnsiString kLogStart = AnsiString("start: version ") + KESTRIN_VERSION_TEXT + ", show command 1";
 const AnsiString kLogServerStart =
     "server start: c:\\kestrin\\bin\\cmdow.exe /run /hid c:\\kestrin\\bin\\startup.bat: shell result 42";
 const AnsiString kLogPage = AnsiString("page opened: ") + kPage + ": shell result 42";
@@ -548,7 +548,7 @@ TEST_F(LauncherTest, TheRunLogTellsWhatHappened) {
              TestPlatform::RestoreWindowAt(5000);
              return Serve(AnswerOnce(kOk));
          },
-         Concat({{"start: version 2.0.0.0, show command 7", "window minimised, waiting for the user to restore it"},
+         Concat({{AnsiString("start: version ") + KESTRIN_VERSION_TEXT + ", show command 7", "window minimised, waiting for the user to restore it"},
                  ShortcutLine(),
                  {kLogServerStart, "window shown", "probe 1 took 0 ms: HTTP/1.1 200 OK", kLogPage, "exit code 0"}})},
     };

@@ -8,10 +8,11 @@
 set -uo pipefail
 
 # What every launcher carries in its version resource.
-FILE_VERSION=2.0.0.0          # fixed part: file version
-PRODUCT_VERSION_FIXED=2.0.0.0 # fixed part: product version
-FILE_VERSION_TEXT=2.0.0.0     # string "FileVersion"
-PRODUCT_VERSION_TEXT=1.0.0.0  # string "ProductVersion"
+# The build gives the versions (KESTRIN_VERSION, KESTRIN_PRODUCT_VERSION_TEXT).
+FILE_VERSION=${KESTRIN_VERSION:?set by the build}     # fixed part: file version
+PRODUCT_VERSION_FIXED=$KESTRIN_VERSION                 # fixed part: product version
+FILE_VERSION_TEXT=$KESTRIN_VERSION                     # string "FileVersion"
+PRODUCT_VERSION_TEXT=${KESTRIN_PRODUCT_VERSION_TEXT:?set by the build}  # string "ProductVersion"
 
 # The DLLs of Windows itself an executable may import (lower case).
 SYSTEM_DLLS="kernel32.dll user32.dll gdi32.dll shell32.dll ole32.dll oleaut32.dll advapi32.dll

@@ -9,8 +9,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <benchmark/benchmark.h>
+#include <atomic>
 #include <cstring>
 #include <string>
 #include <thread>

@@ -20,8 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const AnsiString& host = hosts[(value.empty() ? 0 : static_cast<uint8_t>(value[0])) % 3];
         if (static_cast<uint8_t>(value.empty() ? 0 : value[0]) & 4)
             manager.AddCookie(std::make_unique<TIdCookieRFC2965>(value), host);
-        else
-            manager.AddCookie(std::make_unique<TIdCookieRFC2109>(value), host);
+        else manager.AddCookie(std::make_unique<TIdCookieRFC2109>(value), host);
         start = end + 1;
     }
     for (const char* url : {"http://h/", "http://other/x"}) {

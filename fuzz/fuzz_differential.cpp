@@ -386,8 +386,7 @@ bool Disagree(const char* what, const OracleAnswer& o, const ClientAnswer& c, co
                  "disagreement: %s\n"
                  "  parser: kind %d (%s), status %d, end %zu, body \"%s\"\n"
                  "  client: %s%s, status %d, end %lld%s, body \"%s\"\n",
-                 what, static_cast<int>(o.kind),
-                 http_errno_name(o.error), o.status, o.end, Printable(o.body).c_str(),
+                 what, static_cast<int>(o.kind), http_errno_name(o.error), o.status, o.end, Printable(o.body).c_str(),
                  c.returned        ? "returned"
                  : c.protocolError ? "EIdHTTPProtocolException"
                                    : c.failure.c_str(),

@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         lines.Add(text.substr(start, end - start));
         start = end + 1;
     }
-    const AnsiString names[] = {"Content-Length", "Content-Range", "Date", "Expires", "Last-Modified",
+    const AnsiString names[] = {"Content-Length", "Content-Range", "Date",       "Expires",          "Last-Modified",
                                 "Set-Cookie",     "Location",      "Connection", "Transfer-Encoding"};
     for (const AnsiString& name : names) Touch(lines.HeaderValue(name));
     for (int i = 0; i < lines.Count(); ++i) {

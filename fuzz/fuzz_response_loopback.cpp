@@ -16,10 +16,10 @@
 
 #include <atomic>
 #include <cstddef>
-#include <functional>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>

@@ -29,8 +29,8 @@ public:
     // Removes `count` bytes from the front (raises EIdNotEnoughDataInBuffer
     // when fewer are held) and reports them to OnConsumed.
     void Consume(int32_t count);
-    void Extract(void* out, int32_t count);      // copy + Consume
-    std::string ExtractString(int32_t count);    // copy + Consume
+    void Extract(void* out, int32_t count);    // copy + Consume
+    std::string ExtractString(int32_t count);  // copy + Consume
     void Clear();
     // Position (0-based) of `needle` at or after `from`, or -1.
     int32_t Find(const std::string& needle, int32_t from) const;

@@ -6,8 +6,7 @@
 namespace {
 
 const char* const kDayNames[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-const char* const kMonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+const char* const kMonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
 // Days from 1970-01-01 of a proleptic Gregorian date.
 constexpr int64_t DaysFromCivil(int64_t y, int m, int d) {
@@ -168,8 +167,8 @@ bool ParseUniversal(AnsiString text, TDateTime& value) {
 }  // namespace
 
 bool TryEncodeDateTime(int year, int month, int day, int hour, int minute, int second, TDateTime& value) {
-    if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) ||
-        hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59)
+    if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) || hour < 0 ||
+        hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59)
         return false;
     const double days = static_cast<double>(DaysFromCivil(year, month, day) - kEpochOffset);
     value = days + (hour * 3600 + minute * 60 + second) / 86400.0;

@@ -7,14 +7,10 @@
 int32_t LocalOffsetMinutes() {
     TIME_ZONE_INFORMATION tz{};
     switch (GetTimeZoneInformation(&tz)) {
-        case TIME_ZONE_ID_UNKNOWN:
-            return -tz.Bias;
-        case TIME_ZONE_ID_STANDARD:
-            return -(tz.Bias + tz.StandardBias);
-        case TIME_ZONE_ID_DAYLIGHT:
-            return -(tz.Bias + tz.DaylightBias);
-        default:
-            throw EIdFailedToRetreiveTimeZoneInfo();
+    case TIME_ZONE_ID_UNKNOWN: return -tz.Bias;
+    case TIME_ZONE_ID_STANDARD: return -(tz.Bias + tz.StandardBias);
+    case TIME_ZONE_ID_DAYLIGHT: return -(tz.Bias + tz.DaylightBias);
+    default: throw EIdFailedToRetreiveTimeZoneInfo();
     }
 }
 

@@ -2,9 +2,7 @@
 
 namespace {
 
-bool StartsContinuation(const AnsiString& line) {
-    return !line.empty() && (line[0] == ' ' || line[0] == '\t');
-}
+bool StartsContinuation(const AnsiString& line) { return !line.empty() && (line[0] == ' ' || line[0] == '\t'); }
 
 // Whether the line's name (the text before `separator`, none when the line
 // has no separator) is `name`, letter case aside; as SameText(NameOfLine)
@@ -119,8 +117,8 @@ AnsiString WrapHeaderText(const AnsiString& line, const AnsiString& breakText, c
     while (pos <= len) {
         const char c = at(pos);
         if (breakLen > 0 && c == breakText[0] && !quoted) {
-            existingBreak = SameText(line.substr(static_cast<size_t>(pos - 1), static_cast<size_t>(breakLen)),
-                                     breakText);
+            existingBreak =
+                SameText(line.substr(static_cast<size_t>(pos - 1), static_cast<size_t>(breakLen)), breakText);
             if (existingBreak) {
                 pos += breakLen - 1;
                 breakPos = pos;

@@ -66,8 +66,8 @@ F Bound(Slot& slot) {
     return reinterpret_cast<F>(reinterpret_cast<void (*)()>(f));
 }
 
-#define ID_SOCKET_FUNCTION(fn)  \
-    Slot slot_##fn(#fn);        \
+#define ID_SOCKET_FUNCTION(fn) \
+    Slot slot_##fn(#fn);       \
     using fn##_t = decltype(&::fn);
 
 ID_SOCKET_FUNCTION(WSAStartup)
@@ -254,8 +254,8 @@ int select(std::vector<TIdStackSocketHandle>* read, std::vector<TIdStackSocketHa
     timeval limit;
     limit.tv_sec = seconds;
     limit.tv_usec = microseconds;
-    const int result = CALL(select)(0, read ? &r : nullptr, write ? &w : nullptr, except ? &e : nullptr,
-                                    infinite ? nullptr : &limit);
+    const int result =
+        CALL(select)(0, read ? &r : nullptr, write ? &w : nullptr, except ? &e : nullptr, infinite ? nullptr : &limit);
     if (result >= 0) {
         FromSet(read, r);
         FromSet(write, w);

@@ -123,16 +123,16 @@ const std::vector<TIdHTTPPublishedProperty>& IdHTTPPublishedProperties() {
 
 void RegisterIdHTTPClass() {
     static const bool registered = [] {
-        RegisterComponentClass(
-            "TIdHTTP", {[](TComponent* owner) -> TComponent* { return new TIdHTTP(owner); },
-                        [](TComponent& component, const AnsiString& property, const TFormValue& value, TForm&) {
-                            for (const TIdHTTPPublishedProperty& p : IdHTTPPublishedProperties()) {
-                                if (!p.set || !SameText(property, p.name)) continue;
-                                p.set(static_cast<TIdHTTP&>(component), value);
-                                return true;
-                            }
-                            return false;
-                        }});
+        RegisterComponentClass("TIdHTTP",
+                               {[](TComponent* owner) -> TComponent* { return new TIdHTTP(owner); },
+                                [](TComponent& component, const AnsiString& property, const TFormValue& value, TForm&) {
+                                    for (const TIdHTTPPublishedProperty& p : IdHTTPPublishedProperties()) {
+                                        if (!p.set || !SameText(property, p.name)) continue;
+                                        p.set(static_cast<TIdHTTP&>(component), value);
+                                        return true;
+                                    }
+                                    return false;
+                                }});
         return true;
     }();
     (void)registered;

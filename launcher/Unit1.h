@@ -29,7 +29,7 @@ public:
     TLabel* Label1 = nullptr;
     TTimer* Timer1 = nullptr;
     TIdHTTP* http = nullptr;
-    int32_t FailedTries = 0;      // probes that got no answer; never reset
+    int32_t FailedTries = 0;       // probes that got no answer; never reset
     bool ShowInstallPage = false;  // which page the hand-off opens
 
     // OnShow: starts the server and the polling.

@@ -60,14 +60,13 @@ void OleCheck(int32_t result) {
 
 TInterfaceRef CreateComObject(const TGUID& clsid) {
     TInterfaceRef object;
-    OleCheck(GuiPlatform::CoCreateInstance(clsid, nullptr, ctxInprocServer | ctxLocalServer, IID_IUnknown,
-                                           object.Out()));
+    OleCheck(
+        GuiPlatform::CoCreateInstance(clsid, nullptr, ctxInprocServer | ctxLocalServer, IID_IUnknown, object.Out()));
     return object;
 }
 
 TInterfaceRef InterfaceCast(const TInterfaceRef& object, const TGUID& iid) {
     TInterfaceRef result;
-    if (!object || GuiPlatform::QueryInterface(object.Get(), iid, result.Out()) < 0 || !result)
-        throw EIntfCastError();
+    if (!object || GuiPlatform::QueryInterface(object.Get(), iid, result.Out()) < 0 || !result) throw EIntfCastError();
     return result;
 }

@@ -62,8 +62,8 @@ private:
         SkipBlanks();
         if (!AtIdentifierStart()) Fail();
         const size_t start = pos_;
-        while (pos_ < text_.size() && (std::isalnum(static_cast<unsigned char>(text_[pos_])) || text_[pos_] == '_' ||
-                                       text_[pos_] == '.'))
+        while (pos_ < text_.size() &&
+               (std::isalnum(static_cast<unsigned char>(text_[pos_])) || text_[pos_] == '_' || text_[pos_] == '.'))
             ++pos_;
         return text_.substr(start, pos_ - start);
     }

@@ -28,8 +28,8 @@ struct TFormValue {
     enum class Kind { Integer, String, Identifier, Set };
     Kind kind = Kind::Integer;
     int64_t integer = 0;
-    AnsiString text;                 // String and Identifier
-    std::vector<AnsiString> items;   // Set
+    AnsiString text;                // String and Identifier
+    std::vector<AnsiString> items;  // Set
 
     // Each raises EReadError "Invalid property value" for another kind.
     int32_t AsInteger() const;

@@ -14,7 +14,6 @@
 
 class TForm;
 
-
 // Colours: negative values name a system colour.
 using TColor = int32_t;
 constexpr TColor clWindowText = static_cast<TColor>(0xFF000008u);

@@ -50,8 +50,7 @@ bool TryStrToInt(const AnsiString& text, int32_t& value) {
 
 int32_t StrToInt(const AnsiString& text) {
     int32_t value = 0;
-    if (!TryStrToInt(text, value))
-        throw EConvertError(Format("'%s' is not a valid integer value", {text}));
+    if (!TryStrToInt(text, value)) throw EConvertError(Format("'%s' is not a valid integer value", {text}));
     return value;
 }
 
@@ -133,8 +132,9 @@ AnsiString Format(const AnsiString& format, std::initializer_list<FormatArg> arg
             out += buf;
             i += 3;
         } else if (rest.compare(0, 1, "p") == 0) {
-            std::snprintf(buf, sizeof buf, "%.8llX",
-                          static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(take(FormatArg::Kind::Pointer).pointer)));
+            std::snprintf(
+                buf, sizeof buf, "%.8llX",
+                static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(take(FormatArg::Kind::Pointer).pointer)));
             out += buf;
             i += 1;
         } else {

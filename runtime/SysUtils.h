@@ -28,12 +28,11 @@ private:
 
 // Declares an error class that carries only its message. DefaultMessage is
 // the text it is raised with unless the raiser passes another one.
-#define KESTRIN_ERROR_CLASS(Name, Base, DefaultMessage)                      \
-    class Name : public Base {                                                \
-    public:                                                                   \
-        explicit Name(AnsiString message = DefaultMessage)                    \
-            : Base(std::move(message)) {}                                     \
-        const char* ClassName() const override { return #Name; }              \
+#define KESTRIN_ERROR_CLASS(Name, Base, DefaultMessage)                                  \
+    class Name : public Base {                                                           \
+    public:                                                                              \
+        explicit Name(AnsiString message = DefaultMessage) : Base(std::move(message)) {} \
+        const char* ClassName() const override { return #Name; }                         \
     }
 
 KESTRIN_ERROR_CLASS(EConvertError, Exception, "");
@@ -44,8 +43,7 @@ KESTRIN_ERROR_CLASS(EIntfCastError, Exception, "Interface not supported");
 // A failed COM call; ErrorCode is the HRESULT.
 class EOleSysError : public Exception {
 public:
-    EOleSysError(AnsiString message, int32_t errorCode)
-        : Exception(std::move(message)), errorCode_(errorCode) {}
+    EOleSysError(AnsiString message, int32_t errorCode) : Exception(std::move(message)), errorCode_(errorCode) {}
     int32_t ErrorCode() const { return errorCode_; }
     const char* ClassName() const override { return "EOleSysError"; }
 
@@ -64,11 +62,11 @@ int32_t StrToInt(const AnsiString& text);
 int32_t StrToIntDef(const AnsiString& text, int32_t defaultValue);
 
 AnsiString IntToStr(int64_t value);
-AnsiString UpperCase(AnsiString text);            // ASCII letters only
+AnsiString UpperCase(AnsiString text);                    // ASCII letters only
 bool SameText(const AnsiString& a, const AnsiString& b);  // ASCII, case-blind
 // The first `count` characters of both are equal, ASCII letter case aside.
 bool SameTextPrefix(const char* a, const char* b, size_t count);
-AnsiString Trim(const AnsiString& text);          // removes codes 0..32 at both ends
+AnsiString Trim(const AnsiString& text);  // removes codes 0..32 at both ends
 AnsiString TrimRight(const AnsiString& text);
 
 // One argument of Format: an integer, a text or a pointer.

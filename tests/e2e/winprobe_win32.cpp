@@ -23,22 +23,19 @@
 
 namespace {
 
-std::string Text(HWND h)
-{
+std::string Text(HWND h) {
     char buf[1024] = "";
     GetWindowTextA(h, buf, sizeof buf);
     return buf;
 }
 
-std::string ClassOf(HWND h)
-{
+std::string ClassOf(HWND h) {
     char buf[256] = "";
     GetClassNameA(h, buf, sizeof buf);
     return buf;
 }
 
-BOOL CALLBACK PrintChild(HWND child, LPARAM parent)
-{
+BOOL CALLBACK PrintChild(HWND child, LPARAM parent) {
     RECT r{};
     GetWindowRect(child, &r);
     POINT p{r.left, r.top};
@@ -54,8 +51,7 @@ struct ListArgs {
     int found = 0;
 };
 
-BOOL CALLBACK PrintTop(HWND h, LPARAM param)
-{
+BOOL CALLBACK PrintTop(HWND h, LPARAM param) {
     ListArgs& args = *reinterpret_cast<ListArgs*>(param);
     if (!IsWindowVisible(h) || Text(h) != args.caption) {
         return TRUE;
@@ -68,22 +64,20 @@ BOOL CALLBACK PrintTop(HWND h, LPARAM param)
     GetWindowRect(h, &frame);
     LONG style = GetWindowLongA(h, GWL_STYLE);
     LONG exStyle = GetWindowLongA(h, GWL_EXSTYLE);
-    std::printf("window hwnd=0x%lx pid=%lu class=%s caption=%s client=%ldx%ld frame=%ld,%ld,%ldx%ld "
-                "iconic=%d topmost=%d style=0x%08lx exstyle=0x%08lx owner=0x%lx enabled=%d screen=%dx%d\n",
-                static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(h)), static_cast<unsigned long>(pid),
-                Quote(ClassOf(h)).c_str(), Quote(Text(h)).c_str(), client.right, client.bottom, frame.left,
-                frame.top, frame.right - frame.left, frame.bottom - frame.top, IsIconic(h) ? 1 : 0,
-                (exStyle & WS_EX_TOPMOST) ? 1 : 0, static_cast<unsigned long>(style),
-                static_cast<unsigned long>(exStyle),
-                static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(GetWindow(h, GW_OWNER))),
-                IsWindowEnabled(h) ? 1 : 0, GetSystemMetrics(SM_CXVIRTUALSCREEN),
-                GetSystemMetrics(SM_CYVIRTUALSCREEN));
+    std::printf(
+        "window hwnd=0x%lx pid=%lu class=%s caption=%s client=%ldx%ld frame=%ld,%ld,%ldx%ld "
+        "iconic=%d topmost=%d style=0x%08lx exstyle=0x%08lx owner=0x%lx enabled=%d screen=%dx%d\n",
+        static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(h)), static_cast<unsigned long>(pid),
+        Quote(ClassOf(h)).c_str(), Quote(Text(h)).c_str(), client.right, client.bottom, frame.left, frame.top,
+        frame.right - frame.left, frame.bottom - frame.top, IsIconic(h) ? 1 : 0, (exStyle & WS_EX_TOPMOST) ? 1 : 0,
+        static_cast<unsigned long>(style), static_cast<unsigned long>(exStyle),
+        static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(GetWindow(h, GW_OWNER))), IsWindowEnabled(h) ? 1 : 0,
+        GetSystemMetrics(SM_CXVIRTUALSCREEN), GetSystemMetrics(SM_CYVIRTUALSCREEN));
     EnumChildWindows(h, PrintChild, reinterpret_cast<LPARAM>(h));
     return TRUE;
 }
 
-BOOL CALLBACK RestoreTop(HWND h, LPARAM param)
-{
+BOOL CALLBACK RestoreTop(HWND h, LPARAM param) {
     ListArgs& args = *reinterpret_cast<ListArgs*>(param);
     if (!IsWindowVisible(h) || Text(h) != args.caption || !IsIconic(h)) {
         return TRUE;
@@ -98,8 +92,7 @@ BOOL CALLBACK RestoreTop(HWND h, LPARAM param)
     return TRUE;
 }
 
-int Start(const char* showText, const char* program)
-{
+int Start(const char* showText, const char* program) {
     STARTUPINFOA si{};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESHOWWINDOW;
@@ -115,16 +108,13 @@ int Start(const char* showText, const char* program)
     return 0;
 }
 
-int SysError(const char* codeText)
-{
+int SysError(const char* codeText) {
     DWORD code = static_cast<DWORD>(std::strtoul(codeText, nullptr, 0));
     char buf[1024] = "";
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
-                                 FORMAT_MESSAGE_ARGUMENT_ARRAY,
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ARGUMENT_ARRAY,
                              nullptr, code, 0, buf, sizeof buf, nullptr);
     std::string text(buf, n < sizeof buf ? n : 0);
-    while (!text.empty() &&
-           (static_cast<unsigned char>(text.back()) <= 32 || text.back() == '.')) {
+    while (!text.empty() && (static_cast<unsigned char>(text.back()) <= 32 || text.back() == '.')) {
         text.pop_back();
     }
     if (text.empty()) {
@@ -138,8 +128,7 @@ int SysError(const char* codeText)
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     std::string verb = argc > 1 ? argv[1] : "";
     if (verb == "list" && argc <= 3) {
         ListArgs args;

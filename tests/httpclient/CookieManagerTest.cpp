@@ -20,16 +20,16 @@ TEST(CookieManager, KeepsOnePerHostAndNameAndRefusesControlCharacters) {
     } offered[] = {
         {"a=1; path=/", "h"},
         {"b=2", "H"},
-        {"a=3", "H"},                           // replaces a=1 in its place (host case-blind)
-        {"a=9", "other"},                       // another host
-        {"=x", "h"},                            // no name
-        {AnsiString("n=a\0b", 5), "h"},         // NUL in the value
-        {"c=a\rX-Inj: 1", "h"},                 // bare CR in the value
-        {"d=a\tb", "h"},                        // TAB inside the value
-        {"e\x01x=1", "h"},                      // control character in the name
-        {"f=\x7F", "h"},                        // DEL
-        {"g=\x80\xFF ok", "h"},                 // 8-bit text is no control character
-        {"  h  =  padded \x01", "h"},           // blanks and controls at the ends are trimmed off
+        {"a=3", "H"},                    // replaces a=1 in its place (host case-blind)
+        {"a=9", "other"},                // another host
+        {"=x", "h"},                     // no name
+        {AnsiString("n=a\0b", 5), "h"},  // NUL in the value
+        {"c=a\rX-Inj: 1", "h"},          // bare CR in the value
+        {"d=a\tb", "h"},                 // TAB inside the value
+        {"e\x01x=1", "h"},               // control character in the name
+        {"f=\x7F", "h"},                 // DEL
+        {"g=\x80\xFF ok", "h"},          // 8-bit text is no control character
+        {"  h  =  padded \x01", "h"},    // blanks and controls at the ends are trimmed off
     };
     for (const auto& o : offered) manager.AddCookie(Cookie(o.value), o.host);
     EXPECT_EQ(manager.GenerateCookieList(TIdURI("http://h/")), "a=3; b=2; g=\x80\xFF ok; h=padded");

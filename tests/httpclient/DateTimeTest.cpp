@@ -36,8 +36,9 @@ TEST(InternetDate, WritesTheLocalTimeWithTheLocalOffset) {
     const AnsiString zone = OffsetText(LocalOffsetMinutes());
     EXPECT_EQ(FormatInternetDate(At(2024, 3, 5, 7, 8, 9)), "Tue, 5 Mar 2024 07:08:09 " + zone);
     EXPECT_EQ(FormatInternetDate(At(1999, 12, 31, 23, 0, 0)), "Fri, 31 Dec 1999 23:00:00 " + zone);
-    const std::regex shape("(Sun|Mon|Tue|Wed|Thu|Fri|Sat), [1-9][0-9]? [A-Z][a-z]{2} [0-9]{4} "
-                           "[0-2][0-9]:[0-5][0-9]:[0-5][0-9] [+-][0-9]{4}");
+    const std::regex shape(
+        "(Sun|Mon|Tue|Wed|Thu|Fri|Sat), [1-9][0-9]? [A-Z][a-z]{2} [0-9]{4} "
+        "[0-2][0-9]:[0-5][0-9]:[0-5][0-9] [+-][0-9]{4}");
     EXPECT_TRUE(std::regex_match(FormatInternetDate(NowLocal()), shape)) << FormatInternetDate(NowLocal());
 }
 
@@ -60,23 +61,19 @@ TEST_P(InternetDateRead, GivesUniversalTimeTurnedLocal) {
     EXPECT_NEAR(ReadInternetDate(c.text), c.universal + LocalOffsetMinutes() / 1440.0, 1e-7) << c.text;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, InternetDateRead,
-    ::testing::Values(ReadCase{"Sun, 06 Nov 1994 08:49:37 GMT", At(1994, 11, 6, 8, 49, 37)},
-                      ReadCase{"Sunday, 06-Nov-94 08:49:37 GMT", At(1994, 11, 6, 8, 49, 37)},
-                      ReadCase{"Sun Nov  6 08:49:37 1994", At(1994, 11, 6, 8, 49, 37)},
-                      ReadCase{"sun, 06 nov 1994 08:49:37 gmt", At(1994, 11, 6, 8, 49, 37)},
-                      ReadCase{"Nov 06 1994 08:49:37", At(1994, 11, 6, 8, 49, 37)},
-                      ReadCase{"06 Nov 1994 08:49:37 +0100", At(1994, 11, 6, 7, 49, 37)},
-                      ReadCase{"06 Nov 1994 08:49:37 -0230", At(1994, 11, 6, 11, 19, 37)},
-                      ReadCase{"6 Nov 05", At(2005, 11, 6)},
-                      ReadCase{"01-Jan-80 00:00:00", At(1980, 1, 1)},
-                      ReadCase{"Thu, 01 Jan 1970 00:00:00 GMT", At(1970, 1, 1)},
-                      ReadCase{"", 0},
-                      ReadCase{"-1", 0},
-                      ReadCase{"not a date", 0},
-                      ReadCase{"32 Nov 1994 08:49:37", 0},
-                      ReadCase{"06 Foo 1994", 0},
-                      ReadCase{"06 Nov 1994 25:00:00", 0}));
+INSTANTIATE_TEST_SUITE_P(Table, InternetDateRead,
+                         ::testing::Values(ReadCase{"Sun, 06 Nov 1994 08:49:37 GMT", At(1994, 11, 6, 8, 49, 37)},
+                                           ReadCase{"Sunday, 06-Nov-94 08:49:37 GMT", At(1994, 11, 6, 8, 49, 37)},
+                                           ReadCase{"Sun Nov  6 08:49:37 1994", At(1994, 11, 6, 8, 49, 37)},
+                                           ReadCase{"sun, 06 nov 1994 08:49:37 gmt", At(1994, 11, 6, 8, 49, 37)},
+                                           ReadCase{"Nov 06 1994 08:49:37", At(1994, 11, 6, 8, 49, 37)},
+                                           ReadCase{"06 Nov 1994 08:49:37 +0100", At(1994, 11, 6, 7, 49, 37)},
+                                           ReadCase{"06 Nov 1994 08:49:37 -0230", At(1994, 11, 6, 11, 19, 37)},
+                                           ReadCase{"6 Nov 05", At(2005, 11, 6)},
+                                           ReadCase{"01-Jan-80 00:00:00", At(1980, 1, 1)},
+                                           ReadCase{"Thu, 01 Jan 1970 00:00:00 GMT", At(1970, 1, 1)}, ReadCase{"", 0},
+                                           ReadCase{"-1", 0}, ReadCase{"not a date", 0},
+                                           ReadCase{"32 Nov 1994 08:49:37", 0}, ReadCase{"06 Foo 1994", 0},
+                                           ReadCase{"06 Nov 1994 25:00:00", 0}));
 
 }  // namespace

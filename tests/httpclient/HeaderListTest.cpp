@@ -20,8 +20,8 @@ std::vector<AnsiString> LinesOf(const TIdHeaderList& list) {
 
 TEST(HeaderListLookup, FindsNamesAndJoinsContinuationLines) {
     TIdHeaderList list;
-    Fill(list, {"Content-Type : text/plain", "server: one", " two", "\tthree", "Set-cookie: a=1",
-                                 "Set-Cookie: b=2", "X-Empty:", "no colon here", "X-After:  padded  "});
+    Fill(list, {"Content-Type : text/plain", "server: one", " two", "\tthree", "Set-cookie: a=1", "Set-Cookie: b=2",
+                "X-Empty:", "no colon here", "X-After:  padded  "});
     // A blank before the colon is part of the name.
     EXPECT_EQ(list.HeaderIndex("Content-Type"), -1);
     EXPECT_EQ(list.HeaderValue("Content-Type"), "");
@@ -100,7 +100,10 @@ INSTANTIATE_TEST_SUITE_P(
         SetCase{"delete with continuation lines", {"X: a", " b", "\tc", "Y: d"}, "X", "", {"Y: d"}},
         SetCase{"delete an absent name", {"Y: d"}, "X", "", {"Y: d"}},
         // A name that is the start of the wanted one is another name.
-        SetCase{"a shorter name is not the name", {"Content: 3", "Content-Length: 5"}, "Content-Length", "7",
+        SetCase{"a shorter name is not the name",
+                {"Content: 3", "Content-Length: 5"},
+                "Content-Length",
+                "7",
                 {"Content: 3", "Content-Length: 7"}}),
     [](const ::testing::TestParamInfo<SetCase>& info) { return "case" + std::to_string(info.index); });
 
@@ -178,17 +181,16 @@ TEST_P(HeaderListFoldTable, Folds) {
     EXPECT_EQ(list.FoldHeaderLine(c.line), c.pieces) << c.line;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, HeaderListFoldTable,
-    ::testing::Values(
-        // Break at the last blank or comma before the column; a break that
-        // falls on the line's last character adds no break text.
-        FoldCase{"X: aaaa, bbbb, cccc", 10, {"X: aaaa,", " bbbb, cccc"}},
-        // Commas and blanks inside double quotes are no break.
-        FoldCase{"X: \"a, b, c, d\", e", 10, {"X:", " \"a, b, c, d\", e"}},
-        // A break already in the line starts a new piece.
-        FoldCase{"X: a\r\n b", 78, {"X: a", " b"}},
-        // No break character before the column: nothing to fold at.
-        FoldCase{"X:aaaaaaaaaaaaaaaaaaaa", 10, {"X:aaaaaaaaaaaaaaaaaaaa"}}));
+INSTANTIATE_TEST_SUITE_P(Table, HeaderListFoldTable,
+                         ::testing::Values(
+                             // Break at the last blank or comma before the column; a break that
+                             // falls on the line's last character adds no break text.
+                             FoldCase{"X: aaaa, bbbb, cccc", 10, {"X: aaaa,", " bbbb, cccc"}},
+                             // Commas and blanks inside double quotes are no break.
+                             FoldCase{"X: \"a, b, c, d\", e", 10, {"X:", " \"a, b, c, d\", e"}},
+                             // A break already in the line starts a new piece.
+                             FoldCase{"X: a\r\n b", 78, {"X: a", " b"}},
+                             // No break character before the column: nothing to fold at.
+                             FoldCase{"X:aaaaaaaaaaaaaaaaaaaa", 10, {"X:aaaaaaaaaaaaaaaaaaaa"}}));
 
 }  // namespace

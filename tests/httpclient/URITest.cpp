@@ -39,30 +39,30 @@ TEST_P(URISplit, GivesTheParts) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, URISplit,
-    ::testing::Values(
-        SplitCase{"http://localhost:9080/kestrin", "http", "", "", "localhost", "9080", "/", "kestrin", "", ""},
-        SplitCase{"http://localhost:9080/kestrin/demo_install.jsp", "http", "", "", "localhost", "9080", "/kestrin/",
-                  "demo_install.jsp", "", ""},
-        SplitCase{"http://host", "http", "", "", "host", "", "/", "", "", ""},
-        SplitCase{"http://host/", "http", "", "", "host", "", "/", "", "", ""},
-        SplitCase{"http://h/a/b#f?x", "http", "", "", "h", "", "/a/", "b", "?x", "f"},
-        SplitCase{"http://h/p/q.jsp?u=/x/y", "http", "", "", "h", "", "/p/", "q.jsp", "?u=/x/y", ""},
-        SplitCase{"http://h/p/q=1/r", "http", "", "", "h", "", "/p/", "q", "=1/r", ""},
-        SplitCase{"/a/b.html?x", "", "", "", "", "", "/a/", "b.html", "?x", ""},
-        SplitCase{"/a/b#c", "", "", "", "", "", "/a/", "b#c", "", ""},
-        // Letter case is kept; user info; an empty user name drops the password.
-        SplitCase{"HTTP://H:8080", "HTTP", "", "", "H", "8080", "/", "", "", ""},
-        SplitCase{"http://u:p:w@h:1/d?q#f", "http", "u", "p:w", "h", "1", "/", "d", "?q", "f"},
-        SplitCase{"http://:secret@h/", "http", "", "", "h", "", "/", "", "", ""},
-        SplitCase{"http://h:abc/", "http", "", "", "h", "abc", "/", "", "", ""},
-        // Backslashes count as slashes; a query keeps a "#" only as fragment.
-        SplitCase{"http:\\\\h\\a\\b.txt", "http", "", "", "h", "", "/a/", "b.txt", "", ""},
-        SplitCase{"/a/b?x#y", "", "", "", "", "", "/a/", "b", "?x", "y"},
-        SplitCase{"doc.html", "", "", "", "", "", "", "doc.html", "", ""},
-        // The separator at the very start still splits: empty protocol, host x.
-        SplitCase{"://x/y", "", "", "", "x", "", "/", "y", "", ""},
-        SplitCase{"://x/", "", "", "", "x", "", "/", "", "", ""},
-        SplitCase{"", "", "", "", "", "", "", "", "", ""}));
+    ::testing::Values(SplitCase{"http://localhost:9080/kestrin", "http", "", "", "localhost", "9080", "/", "kestrin",
+                                "", ""},
+                      SplitCase{"http://localhost:9080/kestrin/demo_install.jsp", "http", "", "", "localhost", "9080",
+                                "/kestrin/", "demo_install.jsp", "", ""},
+                      SplitCase{"http://host", "http", "", "", "host", "", "/", "", "", ""},
+                      SplitCase{"http://host/", "http", "", "", "host", "", "/", "", "", ""},
+                      SplitCase{"http://h/a/b#f?x", "http", "", "", "h", "", "/a/", "b", "?x", "f"},
+                      SplitCase{"http://h/p/q.jsp?u=/x/y", "http", "", "", "h", "", "/p/", "q.jsp", "?u=/x/y", ""},
+                      SplitCase{"http://h/p/q=1/r", "http", "", "", "h", "", "/p/", "q", "=1/r", ""},
+                      SplitCase{"/a/b.html?x", "", "", "", "", "", "/a/", "b.html", "?x", ""},
+                      SplitCase{"/a/b#c", "", "", "", "", "", "/a/", "b#c", "", ""},
+                      // Letter case is kept; user info; an empty user name drops the password.
+                      SplitCase{"HTTP://H:8080", "HTTP", "", "", "H", "8080", "/", "", "", ""},
+                      SplitCase{"http://u:p:w@h:1/d?q#f", "http", "u", "p:w", "h", "1", "/", "d", "?q", "f"},
+                      SplitCase{"http://:secret@h/", "http", "", "", "h", "", "/", "", "", ""},
+                      SplitCase{"http://h:abc/", "http", "", "", "h", "abc", "/", "", "", ""},
+                      // Backslashes count as slashes; a query keeps a "#" only as fragment.
+                      SplitCase{"http:\\\\h\\a\\b.txt", "http", "", "", "h", "", "/a/", "b.txt", "", ""},
+                      SplitCase{"/a/b?x#y", "", "", "", "", "", "/a/", "b", "?x", "y"},
+                      SplitCase{"doc.html", "", "", "", "", "", "", "doc.html", "", ""},
+                      // The separator at the very start still splits: empty protocol, host x.
+                      SplitCase{"://x/y", "", "", "", "x", "", "/", "y", "", ""},
+                      SplitCase{"://x/", "", "", "", "x", "", "/", "", "", ""},
+                      SplitCase{"", "", "", "", "", "", "", "", "", ""}));
 
 TEST(URIBuild, ComposesWithTheRequestedOptionalParts) {
     TIdURI uri("http://u:p@h:81/a/b?q#f");
@@ -113,15 +113,11 @@ TEST_P(PathMerge, Merges) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, PathMerge,
-                         ::testing::Values(MergeCase{"/a/b/", "../c/", "/a/c/"},
-                                           MergeCase{"/a/b", "", "/a/b/"},
-                                           MergeCase{"", "", ""},
-                                           MergeCase{"/a/", "/", "/"},
+                         ::testing::Values(MergeCase{"/a/b/", "../c/", "/a/c/"}, MergeCase{"/a/b", "", "/a/b/"},
+                                           MergeCase{"", "", ""}, MergeCase{"/a/", "/", "/"},
                                            MergeCase{"/x/", "/kestrin/", "/kestrin/"},
-                                           MergeCase{"/a/b/", "c", "/a/b/c"},
-                                           MergeCase{"/a/b/", "./c/", "/a/b/./c/"},
-                                           MergeCase{"/a//b/", "c//d/", "/a/b/c/d/"},
-                                           MergeCase{"/a/", "../../c", "/c"},
+                                           MergeCase{"/a/b/", "c", "/a/b/c"}, MergeCase{"/a/b/", "./c/", "/a/b/./c/"},
+                                           MergeCase{"/a//b/", "c//d/", "/a/b/c/d/"}, MergeCase{"/a/", "../../c", "/c"},
                                            MergeCase{"/a/b/", "..", "/a"}));
 
 }  // namespace

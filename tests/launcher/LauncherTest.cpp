@@ -548,7 +548,8 @@ TEST_F(LauncherTest, TheRunLogTellsWhatHappened) {
              TestPlatform::RestoreWindowAt(5000);
              return Serve(AnswerOnce(kOk));
          },
-         Concat({{AnsiString("start: version ") + KESTRIN_VERSION_TEXT + ", show command 7", "window minimised, waiting for the user to restore it"},
+         Concat({{AnsiString("start: version ") + KESTRIN_VERSION_TEXT + ", show command 7",
+                  "window minimised, waiting for the user to restore it"},
                  ShortcutLine(),
                  {kLogServerStart, "window shown", "probe 1 took 0 ms: HTTP/1.1 200 OK", kLogPage, "exit code 0"}})},
     };

@@ -125,10 +125,10 @@ TEST_F(GuiTest, FormReadsItsDescriptionAndMakesTheWindow) {
     EXPECT_EQ(form.Timer1->Interval(), 1000u);
     const auto calls = TestPlatform::Calls({"CreateMainWindow", "CreateLabel"});
     ASSERT_EQ(calls.size(), 2u);
-    EXPECT_EQ(Args(calls[0]), (std::vector<AnsiString>{"Test", "100", "50", "0", "0", "dialog", "topmost",
-                                                        "0xFF00000F"}));
+    EXPECT_EQ(Args(calls[0]),
+              (std::vector<AnsiString>{"Test", "100", "50", "0", "0", "dialog", "topmost", "0xFF00000F"}));
     EXPECT_EQ(Args(calls[1]), (std::vector<AnsiString>{IntToStr(form.Handle()), "Hi", "1", "2", "3", "4", "Arial",
-                                                        "-13", "1", "0xFF000008", "B"}));
+                                                       "-13", "1", "0xFF000008", "B"}));
     form.Show();
     form.Show();
     EXPECT_EQ(form.shows, 1);  // OnShow runs only the first time
@@ -174,8 +174,8 @@ TEST_F(GuiTest, DesktopCentringTruncatesTowardZero) {
     const Case cases[] = {
         {1024, 768, 459, 346},
         {1025, 769, 459, 347},
-        {100, 50, -3, -12},   // larger than the screen: negative, unclamped
-        {101, 51, -2, -12},   // -5 / 2 and -24 / 2 truncate toward zero
+        {100, 50, -3, -12},  // larger than the screen: negative, unclamped
+        {101, 51, -2, -12},  // -5 / 2 and -24 / 2 truncate toward zero
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.screenWidth << "x" << c.screenHeight);
@@ -275,9 +275,11 @@ TEST_F(GuiTest, HandlerErrorsAreShownAndTheLoopGoesOn) {
         {[] { throw Exception("Failed (5)"); }, true, {"form", "Failed (5)", "KESTRIN", "0x00000010"}},
         {[] { throw Exception("Failed. "); }, true, {"form", "Failed. ", "KESTRIN", "0x00000010"}},
         {[] { throw Exception(""); }, true, {"form", "", "KESTRIN", "0x00000010"}},
-        {[] { throw EOutOfResources("Not enough timers available"); }, false,
+        {[] { throw EOutOfResources("Not enough timers available"); },
+         false,
          {"0", "Not enough timers available.", "KESTRIN", "0x00002010"}},
-        {[] { throw std::runtime_error("not ours"); }, true,
+        {[] { throw std::runtime_error("not ours"); },
+         true,
          {"0", Format(lastResort, {"std::runtime_error"}), "Application Error", "0x00002010"}},
         {[] { throw 42; }, true, {"0", Format(lastResort, {"int"}), "Application Error", "0x00002010"}},
     };

@@ -19,9 +19,9 @@
 
 #include "IdHTTP.h"
 #include "IdSocketHandle.h"
+#include "Loopback.h"
 #include "ProcessUsage.h"
 #include "ScriptedServer.h"
-#include "Loopback.h"
 
 namespace {
 
@@ -35,7 +35,7 @@ const char kUsage[] =
     "report to the last; 1 otherwise; 2 for wrong usage.\n";
 
 enum class Kind { refused, answer, close, reset, errorStatus, chunked, slowHeader };
-const Kind kKinds[] = {Kind::refused, Kind::answer,  Kind::close,     Kind::reset,
+const Kind kKinds[] = {Kind::refused,     Kind::answer,  Kind::close,     Kind::reset,
                        Kind::errorStatus, Kind::chunked, Kind::slowHeader};
 const char* const kKindNames[] = {"refused", "answer", "close", "reset", "error status", "chunked", "slow header"};
 
@@ -99,7 +99,8 @@ private:
             } else if (kind_ == Kind::errorStatus) {
                 loopback::SendAll(s, "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 4\r\n\r\noops");
             } else if (kind_ == Kind::chunked) {
-                loopback::SendAll(s, "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nhel\r\n2\r\nlo\r\n0\r\n\r\n");
+                loopback::SendAll(
+                    s, "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nhel\r\n2\r\nlo\r\n0\r\n\r\n");
             } else if (kind_ == Kind::reset) {
                 loopback::Reset(s);
                 s = loopback::kNoSocket;
@@ -177,14 +178,14 @@ bool Probe(TIdHTTP& http, const Servers& servers, Kind kind, std::string& seen) 
     }
     seen = outcome + " " + std::to_string(code) + " " + seen;
     switch (kind) {
-        case Kind::refused: return outcome == "EIdSocketError" && code == 10061;
-        case Kind::answer:
-        case Kind::chunked: return outcome == "returned";
-        case Kind::close: return outcome == "EIdConnClosedGracefully";
-        // Some platforms (Wine) report a reset on the read side as a close.
-        case Kind::reset: return (outcome == "EIdSocketError" && code == 10054) || outcome == "EIdConnClosedGracefully";
-        case Kind::errorStatus: return outcome == "EIdHTTPProtocolException" && code == 500;
-        case Kind::slowHeader: return outcome == "EIdReadTimeout";
+    case Kind::refused: return outcome == "EIdSocketError" && code == 10061;
+    case Kind::answer:
+    case Kind::chunked: return outcome == "returned";
+    case Kind::close: return outcome == "EIdConnClosedGracefully";
+    // Some platforms (Wine) report a reset on the read side as a close.
+    case Kind::reset: return (outcome == "EIdSocketError" && code == 10054) || outcome == "EIdConnClosedGracefully";
+    case Kind::errorStatus: return outcome == "EIdHTTPProtocolException" && code == 500;
+    case Kind::slowHeader: return outcome == "EIdReadTimeout";
     }
     return false;
 }
@@ -201,8 +202,10 @@ int main(int argc, char** argv) {
     long probes = 10000, every = 1000, maxGrowthKiB = 1024;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        long* target = arg == "--probes" ? &probes : arg == "--every" ? &every : arg == "--max-growth-kib" ? &maxGrowthKiB
-                                                                                                         : nullptr;
+        long* target = arg == "--probes"           ? &probes
+                       : arg == "--every"          ? &every
+                       : arg == "--max-growth-kib" ? &maxGrowthKiB
+                                                   : nullptr;
         if (arg == "--help") {
             std::fputs(kUsage, stdout);
             return 0;

@@ -8,6 +8,7 @@
 #   programs execute, the x86_64 flavour (win64) otherwise;
 # - where the product runs, the x86_64 client suites too; where it cannot,
 #   a static check of the product's executables instead.
+# The format of every C++ file is checked first (scripts/check-format.sh).
 # KESTRIN_WINE64=1 takes the 64-bit path anywhere; KESTRIN_DRY_RUN=1 only says
 # what would be built and run here.
 set -uo pipefail
@@ -43,6 +44,7 @@ fi
 echo "=== $(wine_which)"
 # KESTRIN_DRY_RUN=1: only say what would be built and run.
 if [ -n "${KESTRIN_DRY_RUN:-}" ]; then
+  echo "would check: the format of every C++ file (scripts/check-format.sh)"
   echo "would build: ${native_presets[*]} ${windows_presets[*]}"
   for run in "${runs[@]}"; do
     IFS='|' read -r preset what args <<<"$run"
@@ -53,15 +55,18 @@ fi
 
 jobs=$(scripts/jobs.sh)
 status=0
+build_failed=0
 started=$SECONDS
+echo "=== format"
+scripts/check-format.sh || status=1
 for preset in "${native_presets[@]}" "${windows_presets[@]}"; do
   echo "=== build: $preset"
   if ! { cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset" -j "$jobs"; }; then
     echo "build $preset FAILED"
-    status=1
+    build_failed=1
   fi
 done
-[ $status -eq 0 ] || exit $status
+[ $build_failed -eq 0 ] || exit 1
 echo "=== builds took $((SECONDS - started)) s"
 
 for run in "${runs[@]}"; do

@@ -18,6 +18,7 @@
 
 #include "IdHTTP.h"
 #include "MemoryIOHandler.h"
+#include "ResponseInput.h"
 
 namespace {
 
@@ -41,14 +42,7 @@ bool WellFormedRequests(const std::string& sent, int requests) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2) return 0;
     const uint8_t mode = data[0];
-    const std::string rest(reinterpret_cast<const char*>(data + 2), size - 2);
-    std::vector<std::string> answers;
-    if (mode & 1) {
-        const size_t split = rest.size() * data[1] / 256;
-        answers = {rest.substr(0, split), rest.substr(split)};
-    } else {
-        answers = {rest};
-    }
+    const std::vector<std::string> answers = AnswersOf(data, size);
 
     TMemoryIOHandler connection(nullptr);
     connection.Serve(answers);
@@ -71,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             }
         }
         if (!WellFormedRequests(connection.Sent(), connection.Requests())) __builtin_trap();
-        if (connection.Delivered() > static_cast<int64_t>(rest.size())) __builtin_trap();
+        if (connection.Delivered() > static_cast<int64_t>(size - 2)) __builtin_trap();  // more than was sent
     }
     return 0;
 }

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "IdHTTP.h"
+#include "ResponseInput.h"
 
 namespace {
 
@@ -112,14 +113,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (listener < 0) OpenListener();
     if (size < 2) return 0;
     const uint8_t mode = data[0];
-    const std::string rest(reinterpret_cast<const char*>(data + 2), size - 2);
-    std::vector<std::string> answers;
-    if (mode & 1) {
-        const size_t split = rest.size() * data[1] / 256;
-        answers = {rest.substr(0, split), rest.substr(split)};
-    } else {
-        answers = {rest};
-    }
+    const std::vector<std::string> answers = AnswersOf(data, size);
 
     std::atomic<bool> clientDone{false};
     std::thread server(Serve, answers, std::cref(clientDone));

@@ -277,28 +277,32 @@ e2e_field() { printf '%s\n' "$1" | sed -n "s/.* $2=\\(\"[^\"]*\"\\|[^ ]*\\).*/\\
 # ("Local path", "Working directory").
 e2e_lnk_field() { lnkinfo "$1" 2>/dev/null | tr -d '\r' | sed -n "s/^[[:space:]]*$2[[:space:]]*: //p"; }
 
-# A desktop folder that refuses new files: immutable for root (who ignores
-# permissions), read-only otherwise. Returns 1 when the file system lets a
-# file in all the same.
-e2e_freeze_desktop() {
+# e2e_freeze_folder DIR: a folder that refuses new files: immutable for root
+# (who ignores permissions), read-only otherwise. Returns 1 when the file
+# system lets a file in all the same.
+e2e_freeze_folder() {
   if [ "$(id -u)" -eq 0 ]; then
-    chattr +i "$E2E_DESKTOP" 2>/dev/null
+    chattr +i "$1" 2>/dev/null
   else
-    chmod a-w "$E2E_DESKTOP"
+    chmod a-w "$1"
   fi
-  if (: >"$E2E_DESKTOP/.write-check") 2>/dev/null; then
-    rm -f "$E2E_DESKTOP/.write-check"
+  if (: >"$1/.write-check") 2>/dev/null; then
+    rm -f "$1/.write-check"
     return 1
   fi
 }
 
-e2e_unfreeze_desktop() {
-  [ -n "${E2E_DESKTOP:-}" ] && [ -d "$E2E_DESKTOP" ] || return 0
+# e2e_unfreeze_folder DIR: takes new files again (nothing to do when missing).
+e2e_unfreeze_folder() {
+  [ -n "$1" ] && [ -d "$1" ] || return 0
   if [ "$(id -u)" -eq 0 ]; then
-    chattr -i "$E2E_DESKTOP" 2>/dev/null || true
+    chattr -i "$1" 2>/dev/null || true
   fi
-  chmod u+w "$E2E_DESKTOP" 2>/dev/null || true
+  chmod u+w "$1" 2>/dev/null || true
 }
+
+e2e_freeze_desktop() { e2e_freeze_folder "$E2E_DESKTOP"; }
+e2e_unfreeze_desktop() { e2e_unfreeze_folder "${E2E_DESKTOP:-}"; }
 
 # ---- the launchers' run log ---------------------------------------------
 
@@ -324,28 +328,13 @@ e2e_run_log_malformed() {
 # e2e_run_log_has TEXT: how many events are exactly TEXT.
 e2e_run_log_has() { e2e_run_log_events | grep -cxF -- "$1" || true; }
 
-# A run-log folder that refuses new files, as e2e_freeze_desktop does it.
+# A run-log folder that refuses new files, made anew.
 e2e_freeze_run_log() {
   rm -rf "$E2E_RUN_LOG_DIR"
   mkdir -p "$E2E_RUN_LOG_DIR"
-  if [ "$(id -u)" -eq 0 ]; then
-    chattr +i "$E2E_RUN_LOG_DIR" 2>/dev/null
-  else
-    chmod a-w "$E2E_RUN_LOG_DIR"
-  fi
-  if (: >"$E2E_RUN_LOG_DIR/.write-check") 2>/dev/null; then
-    rm -f "$E2E_RUN_LOG_DIR/.write-check"
-    return 1
-  fi
+  e2e_freeze_folder "$E2E_RUN_LOG_DIR"
 }
-
-e2e_unfreeze_run_log() {
-  [ -n "${E2E_RUN_LOG_DIR:-}" ] && [ -d "$E2E_RUN_LOG_DIR" ] || return 0
-  if [ "$(id -u)" -eq 0 ]; then
-    chattr -i "$E2E_RUN_LOG_DIR" 2>/dev/null || true
-  fi
-  chmod u+w "$E2E_RUN_LOG_DIR" 2>/dev/null || true
-}
+e2e_unfreeze_run_log() { e2e_unfreeze_folder "${E2E_RUN_LOG_DIR:-}"; }
 
 # The shell-link class taken out of the prefix's registry, and put back from
 # the saved copies (also by e2e_init and e2e_cleanup, should a run have died

@@ -358,9 +358,11 @@ ClientAnswer Fetch(TIdHTTP& http, TMemoryIOHandler& connection) {
 // The deliberate differences that a disagreement may show, by name; empty
 // when none applies (the disagreement is then a finding).
 std::string Deliberate(const OracleAnswer& a, const ClientAnswer& c) {
-    // HTTP trims blanks and tabs around a field value; the parser does not
-    // take "chunked" followed by a tab for chunked coding.
-    if (a.transferEncoding.find('\t') != std::string::npos) return "tab around a Transfer-Encoding value";
+    // The client's header list trims every control character around a value
+    // (as for every header); the parser keeps them, so "chunked" with a tab
+    // or an escape beside it is no chunked coding for it.
+    for (unsigned char ch : a.transferEncoding)
+        if (ch < 0x20 || ch == 0x7F) return "control character around a Transfer-Encoding value";
     // A 304 answer's body is read as its framing says (a 304 followed by
     // silence is a failed probe for the launcher); the client then never
     // reuses the connection, so no byte of it can be taken for the next answer.

@@ -111,126 +111,150 @@ void ScriptedServer::Run() {
     }
 }
 
-void ScriptedServer::Play(intptr_t s, const Script& script, size_t index) {
-    std::string buffer;   // everything received on this connection
-    size_t consumed = 0;  // how much of it read steps have used up
-    bool closedByClient = false;
-    std::vector<char> chunk(65536);
+// One connection's playback: what it received, how much of that read steps
+// used up, and whether it is still open; one method per kind of step.
+class ScriptedServer::Playback {
+public:
+    Playback(ScriptedServer& server, intptr_t socket, size_t index) : server_(server), s_(socket), index_(index) {}
 
-    auto update = [&](auto change) {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            change(records_[index]);
+    void Run(const Script& script) {
+        for (const ScriptStep& st : script) {
+            if (server_.stop_ || !open_) break;
+            switch (st.kind) {
+            case ScriptStep::Kind::Send: Send(st.bytes); break;
+            case ScriptStep::Kind::Pause: Pause(st.amount); break;
+            case ScriptStep::Kind::ReadUntil:
+            case ScriptStep::Kind::ReadBytes: Read(st); break;
+            case ScriptStep::Kind::HalfClose: sock::ShutdownSend(s_); break;
+            case ScriptStep::Kind::Close: DrainAndClose(); break;
+            case ScriptStep::Kind::Reset:
+                sock::Reset(s_);
+                open_ = false;
+                break;
+            case ScriptStep::Kind::Silent: Silent(st.amount); break;
+            }
         }
-        changed_.notify_all();
-    };
+        if (open_) DrainAndClose();
+        Update([](ConnectionRecord& r) { r.finished = true; });
+    }
+
+private:
+    enum class Got { Data, Closed, Timeout };
+
+    template <typename Change>
+    void Update(Change change) {
+        {
+            std::lock_guard<std::mutex> lock(server_.mutex_);
+            change(server_.records_[index_]);
+        }
+        server_.changed_.notify_all();
+    }
+
     // One recv; false when the connection cannot deliver any more.
-    auto receiveOnce = [&]() -> bool {
-        const int n = sock::Recv(s, chunk.data(), static_cast<int>(chunk.size()));
+    bool ReceiveOnce() {
+        const int n = sock::Recv(s_, chunk_.data(), static_cast<int>(chunk_.size()));
         if (n > 0) {
-            buffer.append(chunk.data(), static_cast<size_t>(n));
-            update([&](ConnectionRecord& r) {
-                r.received.append(chunk.data(), static_cast<size_t>(n));
+            buffer_.append(chunk_.data(), static_cast<size_t>(n));
+            Update([&](ConnectionRecord& r) {
+                r.received.append(chunk_.data(), static_cast<size_t>(n));
                 r.recvSizes.push_back(static_cast<size_t>(n));
             });
             return true;
         }
-        closedByClient = true;
-        update([&](ConnectionRecord& r) { (n == 0 ? r.clientClosed : r.clientReset) = true; });
+        closedByClient_ = true;
+        Update([&](ConnectionRecord& r) { (n == 0 ? r.clientClosed : r.clientReset) = true; });
         return false;
-    };
-    // Waits for data until the deadline; "timeout", "closed" or "data".
-    enum class Got { Data, Closed, Timeout };
-    auto receive = [&](Clock::time_point deadline) -> Got {
-        if (closedByClient) return Got::Closed;
-        while (!stop_) {
+    }
+
+    // Waits for data until the deadline.
+    Got Receive(Clock::time_point deadline) {
+        if (closedByClient_) return Got::Closed;
+        while (!server_.stop_) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
             if (left <= 0) return Got::Timeout;
-            if (sock::WaitReadable(s, static_cast<int>(std::min<int64_t>(left, kSliceMs))))
-                return receiveOnce() ? Got::Data : Got::Closed;
+            if (sock::WaitReadable(s_, static_cast<int>(std::min<int64_t>(left, kSliceMs))))
+                return ReceiveOnce() ? Got::Data : Got::Closed;
         }
         return Got::Timeout;
-    };
-    auto stepDeadline = [&] { return Clock::now() + std::chrono::milliseconds(options_.stepTimeoutMs); };
-    auto drainAndClose = [&] {
-        while (!closedByClient && sock::WaitReadable(s, 0) && receiveOnce()) {
-        }
-        sock::Close(s);
-    };
+    }
 
-    bool open = true;
-    for (const ScriptStep& st : script) {
-        if (stop_ || !open) break;
-        switch (st.kind) {
-        case ScriptStep::Kind::Send: {
-            size_t sent = 0;
-            while (sent < st.bytes.size()) {
-                const int n = sock::Send(s, st.bytes.data() + sent, static_cast<int>(st.bytes.size() - sent));
-                if (n <= 0) {
-                    update([](ConnectionRecord& r) { r.clientReset = true; });
-                    break;
-                }
-                sent += static_cast<size_t>(n);
-            }
-            if (sent < st.bytes.size()) {
-                drainAndClose();
-                open = false;
-            }
-            break;
+    Clock::time_point StepDeadline() const {
+        return Clock::now() + std::chrono::milliseconds(server_.options_.stepTimeoutMs);
+    }
+
+    // Takes what the client still sends, then closes.
+    void DrainAndClose() {
+        while (!closedByClient_ && sock::WaitReadable(s_, 0) && ReceiveOnce()) {
         }
-        case ScriptStep::Kind::Pause: {
-            const auto until = Clock::now() + std::chrono::milliseconds(st.amount);
-            while (!stop_ && Clock::now() < until)
-                std::this_thread::sleep_for(
-                    std::min<Clock::duration>(until - Clock::now(), std::chrono::milliseconds(kSliceMs)));
-            break;
-        }
-        case ScriptStep::Kind::ReadUntil:
-        case ScriptStep::Kind::ReadBytes: {
-            const auto deadline = stepDeadline();
-            for (;;) {
-                if (st.kind == ScriptStep::Kind::ReadUntil) {
-                    const size_t at = buffer.find(st.bytes, consumed);
-                    if (at != std::string::npos) {
-                        consumed = at + st.bytes.size();
-                        break;
-                    }
-                } else if (buffer.size() - consumed >= static_cast<size_t>(st.amount)) {
-                    consumed += static_cast<size_t>(st.amount);
-                    break;
-                }
-                const Got got = receive(deadline);
-                if (got == Got::Data) continue;
-                if (got == Got::Timeout) update([](ConnectionRecord& r) { r.timedOut = true; });
-                drainAndClose();
-                open = false;
+        sock::Close(s_);
+        open_ = false;
+    }
+
+    void Send(const std::string& bytes) {
+        size_t sent = 0;
+        while (sent < bytes.size()) {
+            const int n = sock::Send(s_, bytes.data() + sent, static_cast<int>(bytes.size() - sent));
+            if (n <= 0) {
+                Update([](ConnectionRecord& r) { r.clientReset = true; });
                 break;
             }
-            break;
+            sent += static_cast<size_t>(n);
         }
-        case ScriptStep::Kind::HalfClose: sock::ShutdownSend(s); break;
-        case ScriptStep::Kind::Close:
-            drainAndClose();
-            open = false;
-            break;
-        case ScriptStep::Kind::Reset:
-            sock::Reset(s);
-            open = false;
-            break;
-        case ScriptStep::Kind::Silent: {
-            const auto deadline = st.amount < 0 ? stepDeadline() : Clock::now() + std::chrono::milliseconds(st.amount);
-            Got got;
-            do {
-                got = receive(deadline);
-            } while (got == Got::Data);
-            if (got == Got::Timeout && st.amount < 0 && !stop_) update([](ConnectionRecord& r) { r.timedOut = true; });
-            break;
-        }
+        if (sent < bytes.size()) DrainAndClose();
+    }
+
+    void Pause(int64_t ms) {
+        const auto until = Clock::now() + std::chrono::milliseconds(ms);
+        while (!server_.stop_ && Clock::now() < until)
+            std::this_thread::sleep_for(
+                std::min<Clock::duration>(until - Clock::now(), std::chrono::milliseconds(kSliceMs)));
+    }
+
+    // Reads up to a text or a count of bytes; a time-out or a close ends the
+    // connection.
+    void Read(const ScriptStep& st) {
+        const auto deadline = StepDeadline();
+        for (;;) {
+            if (st.kind == ScriptStep::Kind::ReadUntil) {
+                const size_t at = buffer_.find(st.bytes, consumed_);
+                if (at != std::string::npos) {
+                    consumed_ = at + st.bytes.size();
+                    return;
+                }
+            } else if (buffer_.size() - consumed_ >= static_cast<size_t>(st.amount)) {
+                consumed_ += static_cast<size_t>(st.amount);
+                return;
+            }
+            const Got got = Receive(deadline);
+            if (got == Got::Data) continue;
+            if (got == Got::Timeout) Update([](ConnectionRecord& r) { r.timedOut = true; });
+            DrainAndClose();
+            return;
         }
     }
-    if (open) drainAndClose();
-    update([](ConnectionRecord& r) { r.finished = true; });
-}
+
+    // Takes what comes and answers nothing, for `ms` (< 0: the step time-out,
+    // which then counts as timed out).
+    void Silent(int64_t ms) {
+        const auto deadline = ms < 0 ? StepDeadline() : Clock::now() + std::chrono::milliseconds(ms);
+        Got got;
+        do {
+            got = Receive(deadline);
+        } while (got == Got::Data);
+        if (got == Got::Timeout && ms < 0 && !server_.stop_) Update([](ConnectionRecord& r) { r.timedOut = true; });
+    }
+
+    ScriptedServer& server_;
+    const intptr_t s_;
+    const size_t index_;
+    std::string buffer_;   // everything received on this connection
+    size_t consumed_ = 0;  // how much of it read steps have used up
+    bool closedByClient_ = false;
+    bool open_ = true;
+    std::vector<char> chunk_ = std::vector<char>(65536);
+};
+
+void ScriptedServer::Play(intptr_t s, const Script& script, size_t index) { Playback(*this, s, index).Run(script); }
 
 HangingConnectTarget::HangingConnectTarget() {
     listener_ = ListenOrRaise(0, port_, 0);

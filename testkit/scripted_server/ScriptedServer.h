@@ -106,6 +106,8 @@ public:
 
 private:
     void Run();
+    // Plays one script on one accepted connection (ScriptedServer.cpp).
+    class Playback;
     void Play(intptr_t socket, const Script& script, size_t index);
 
     std::vector<Script> scripts_;

@@ -363,6 +363,17 @@ std::string Deliberate(const OracleAnswer& a, const ClientAnswer& c) {
     // or an escape beside it is no chunked coding for it.
     for (unsigned char ch : a.transferEncoding)
         if (ch < 0x20 || ch == 0x7F) return "control character around a Transfer-Encoding value";
+    // HTTP lists may hold empty elements (",chunked" is chunked); the parser
+    // then does not see the coding.
+    size_t from = 0;
+    for (;;) {
+        const size_t comma = a.transferEncoding.find(',', from);
+        const std::string element = a.transferEncoding.substr(from, comma == std::string::npos ? comma : comma - from);
+        if (element.find_first_not_of(' ') == std::string::npos && !a.transferEncoding.empty())
+            return "empty element in the Transfer-Encoding list";
+        if (comma == std::string::npos) break;
+        from = comma + 1;
+    }
     // A 304 answer's body is read as its framing says (a 304 followed by
     // silence is a failed probe for the launcher); the client then never
     // reuses the connection, so no byte of it can be taken for the next answer.

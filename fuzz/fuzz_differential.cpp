@@ -278,10 +278,11 @@ OracleAnswer ReadWithParser(const std::string& stream) {
             // Trailer lines the parser finds malformed: the client reads and
             // drops them up to the empty line, unchecked.
             const bool inTrailers = state.lastChunk;
-            // A chunk-size line ended by a bare LF: the parser wants CRLF
-            // there, the client ends every line at LF.
-            const bool bareLF =
-                answer.bareLFChunkEnd || (error == HPE_INVALID_CHUNK_SIZE && at < stream.size() && stream[at] == '\n');
+            // A chunk-size line ended by a bare LF, or with a tab after the
+            // size: the parser wants CRLF and a blank there, the client ends
+            // every line at LF and takes a tab for a blank.
+            const bool bareLF = answer.bareLFChunkEnd || (error == HPE_INVALID_CHUNK_SIZE && at < stream.size() &&
+                                                          (stream[at] == '\n' || stream[at] == '\t'));
             answer.kind = state.headDone && !inTrailers && !bareLF && !LoneCR(stream, state.isBody, at + 1)
                               ? OracleAnswer::BadBody
                               : OracleAnswer::BadHead;

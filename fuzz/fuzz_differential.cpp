@@ -171,7 +171,21 @@ int OnChunkHeader(http_parser* p) {
     OracleState& s = State(p);
     OracleAnswer& a = *s.answer;
     if (p->content_length > a.largestChunk) a.largestChunk = p->content_length;
-    if (p->content_length == 0) s.lastChunk = true;
+    if (p->content_length == 0) {
+        s.lastChunk = true;
+        // The last chunk carries no data for OnBody to look at its size line
+        // by: after a chunk's data and its line end, the size line must be
+        // hex digits up to an extension, a blank or the line end.
+        const size_t size = s.isBody.size();
+        size_t i = s.chunkDataEnd + 2;
+        if (s.chunkDataEnd != 0 && i < size) {
+            const size_t first = i;
+            while (i < size && std::isxdigit(static_cast<unsigned char>(s.base[i]))) ++i;
+            const char after = i < size ? s.base[i] : '\r';
+            if (i == first || (after != ';' && after != ' ' && after != '\t' && after != '\r' && after != '\n'))
+                a.looseChunkSize = true;
+        }
+    }
     s.chunkDataEnd = 0;
     return 0;
 }
